@@ -15,6 +15,9 @@ int PageFile::refreshHeader(bool wait) {
         return kAccessDenied;
     }
     bracketOpen_ = true;
+    // A write bracket opened while this process reads through a pending log area reloads the
+    // header, so that the pending commit is replayed before any change is made on top of it.
+    if (!readMode_ && !logAreaMap_.empty()) header_.clearMagic();
     // A file no other process may change is read once.
     if (!shared_ && header_.hasMagic()) return 0;
 
