@@ -1,9 +1,21 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need. As root it runs apt-get; otherwise
 # it prints the exact apt-get line to run and fails, so nothing half-configured goes on.
+# Usage: scripts/install-deps.sh [fuzz] [bench]
 set -euo pipefail
 
 packages=(g++ cmake ninja-build libgtest-dev libgmock-dev)
+
+# Optional groups, named as arguments; the default set above is always included.
+#   fuzz   clang with libFuzzer and the sanitizer runtimes, llvm-symbolizer (scripts/fuzz.sh)
+#   bench  SQLite, the baseline of the benchmark (scripts/bench.sh)
+for group in "$@"; do
+  case "$group" in
+    fuzz) packages+=(clang libclang-rt-14-dev llvm) ;;
+    bench) packages+=(libsqlite3-dev) ;;
+    *) echo "install-deps.sh: unknown package group '$group' (known: fuzz, bench)" >&2; exit 2 ;;
+  esac
+done
 
 missing=()
 for p in "${packages[@]}"; do

@@ -166,8 +166,20 @@ int PageFile::commitStageOne() {
         return disk_->stickyWriteError();
     }
     excludeReaders(true);
-    HeaderPage previous = header_;
-    oldEnd_ = header_.endOfPages();
+    // The previous header describes the state on disk. The copy does not serve: freeing a page
+    // during the changes already moved the top page of its range and lowered the range end
+    // there. A file never committed has no such state on disk; its copy is that of a new file,
+    // unchanged but for the new root.
+    HeaderPage previous;
+    if (disk_->read(0, previous.bytes(), kHeaderSize) != kHeaderSize || !previous.hasMagic() ||
+        previous.changeCounter() == 0) {
+        previous = header_;
+    }
+    // Pages freed since the last commit have already lowered the range ends in the copy, but
+    // their slots still hold live data on disk. The copy's log start lies at or above the end
+    // of pages on disk (it was loaded from there or set by this process's last commit), so it
+    // keeps those slots below the old end.
+    oldEnd_ = std::max<uint64_t>(header_.endOfPages(), header_.logStart());
 
     for (PageNode* node : snapshot(dirtyList_)) {
         if (node->image.empty()) node->image = buildImage(node);
@@ -179,6 +191,16 @@ int PageFile::commitStageOne() {
     header_.setLogStart(static_cast<uint32_t>(logEnd));
     header_.setChangeCounter(header_.changeCounter() + 1);
     disk_->clearStickyWriteError();
+
+    // An empty file first gets the header of a file never committed. Without it, a crash
+    // before the switch would leave pages behind 512 bytes that are no header at all, and the
+    // file would no longer open; with it, the file opens as the empty file it was.
+    if (disk_->size() == 0) {
+        HeaderPage empty;
+        empty.setMagic();
+        disk_->write(0, empty.bytes(), kHeaderSize);
+        disk_->flush();
+    }
 
     for (PageNode* node : snapshot(dirtyList_)) {
         if (node->image.empty()) node->image = buildImage(node);
@@ -203,7 +225,16 @@ int PageFile::commitStageOne() {
     disk_->flush();
     previous.setLogStart(header_.logStart());
     previous.setLogEnd(header_.logEnd());
+    // The new change counter makes every other process that has the file open reload the
+    // header at its next bracket, and so read through or replay this commit should this
+    // process stop before stage two; with the old one a writer would commit over it.
+    previous.setChangeCounter(header_.changeCounter());
     disk_->write(0, previous.bytes(), kHeaderSize);
+    // A failed switch leaves the old header in force: the commit did not happen.
+    if (int error = disk_->stickyWriteError(); error != 0) {
+        discard();
+        return error;
+    }
     disk_->flush();
     return 0;
 }
@@ -223,6 +254,16 @@ int PageFile::commitStageTwo() {
     resetLog();
     excludeReaders(false);
     dirty_ = false;
+    if (disk_->stickyWriteError() != 0) {
+        // Some logged images did not reach their slots, so the slots no longer match the
+        // header copy, while the log area stays recorded on disk. Clear the error, drop the
+        // cache, end the bracket and mark the copy for reloading: the next bracket reads
+        // through the log area or, in write mode, replays it.
+        disk_->clearStickyWriteError();
+        header_.clearMagic();
+        dropCache();
+        endBracket();
+    }
     return 0;
 }
 
@@ -292,7 +333,12 @@ void PageFile::recoverPending() {
     if (!complete) {
         dropCache();
         disk_->readExact(0, header_.bytes(), kHeaderSize);
-        if (readMode_) return;
+        if (readMode_) {
+            // The file stays pending on disk. Mark the copy for reloading, so that the next
+            // bracket reads the header again and the first write bracket resets the log.
+            header_.clearMagic();
+            return;
+        }
     } else {
         if (readMode_) return;
         dropCache();

@@ -83,7 +83,7 @@ Entry* EntryCursor::fetch() {
         if (key == nullptr) return nullptr;
         unregister();
         entry_ = nullptr;
-        PageNode* leaf = file_->findLeaf(key->key());
+        PageNode* leaf = file_->descendTo(key->key(), 0);
         attach(leaf, findInTree(leaf->tree, file_->nil(), key->key()));
         releaseEntry(key);
         freeEntry(key);
@@ -96,11 +96,18 @@ Entry* EntryCursor::fetch() {
 }
 
 void EntryCursor::insertHere(Entry* entry) {
-    if (file_->inReadMode()) fatal(231);
-    if (file_->refreshHeader(true) != 0) fatal(232);
+    // The tree owns the entry from here on; one refused before it got into a page is freed, as
+    // insertEntry does.
+    auto refuse = [entry](int number) {
+        freeEntry(entry);
+        fatal(number);
+    };
+    if (file_->inReadMode()) refuse(231);
+    if (file_->refreshHeader(true) != 0) refuse(232);
     Entry* first = page_ != nullptr ? firstEntry(page_->tree, file_->nil()) : nullptr;
     if (first != nullptr && compareKeys(*first, *entry) < 0) {
         PageNode* page = page_;
+        if (findInTree(page->tree, file_->nil(), entry->key()) != nullptr) refuse(706);
         insertIntoTree(&page->tree, file_->nil(), entry);
         file_->markDirty(page);
         page->sizeEstimate = static_cast<uint16_t>(page->sizeEstimate + entry->totalLength + 5);

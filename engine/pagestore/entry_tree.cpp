@@ -5,6 +5,7 @@
 // or 4096 bytes with more than 20 entries; the root keeps its page number by moving its content
 // into a new child. A page that loses its last entry is freed at once.
 #include <algorithm>
+#include <cstdint>
 #include <vector>
 
 #include "pagestore/entry_cursor.h"
@@ -22,6 +23,28 @@ constexpr unsigned kSmallEntryCount = 20;
 unsigned entryCost(const Entry* entry, unsigned level) {
     return entry->totalLength + 5u + (level > 0 ? 4u : 0u);
 }
+
+// The child page of an index page of a level, which must lie one level lower.
+PageNode* fetchChild(PageFile& file, unsigned parentLevel, int32_t number) {
+    PageNode* child = file.fetchPage(number);
+    if (child->level + 1u != parentLevel) fatal(kDamagedTreeFatal);
+    return child;
+}
+
+// The first entry of a subtree whose separator lies above key: down the first separators to the
+// leftmost leaf, whose first entry must lie above key too. Searching that subtree for key
+// instead would, on a damaged file whose pages are shared between subtrees, search each shared
+// page again once per path to it.
+Entry* firstEntryAbove(PageFile& file, PageNode* node, std::span<const uint8_t> key) {
+    while (node->level != 0) {
+        Entry* first = firstEntry(node->tree, file.nil());
+        if (first == nullptr) fatal(kDamagedTreeFatal);
+        node = fetchChild(file, node->level, first->child);
+    }
+    Entry* first = firstEntry(node->tree, file.nil());
+    if (first == nullptr || compareKeys(first->key(), key) <= 0) fatal(kDamagedTreeFatal);
+    return first;
+}
 }  // namespace
 
 PageNode* PageFile::childOf(const PageNode* index, const Entry* separator) {
@@ -31,9 +54,9 @@ PageNode* PageFile::childOf(const PageNode* index, const Entry* separator) {
     return child;
 }
 
-PageNode* PageFile::findLeaf(std::span<const uint8_t> key) {
+PageNode* PageFile::descendTo(std::span<const uint8_t> key, unsigned level) {
     PageNode* node = rootPage();
-    while (node->level != 0) {
+    while (node->level > level) {
         Entry* separator = floorEntry(node->tree, nil_.get(), key);
         if (separator == nullptr) fatal(kDamagedTreeFatal);
         node = childOf(node, separator);
@@ -42,25 +65,40 @@ PageNode* PageFile::findLeaf(std::span<const uint8_t> key) {
 }
 
 Entry* PageFile::findEntry(std::span<const uint8_t> key) {
-    PageNode* leaf = findLeaf(key);
+    PageNode* leaf = descendTo(key, 0);
     Entry* entry = findInTree(leaf->tree, nil_.get(), key);
     return entry != nullptr && entry->keyLength != 0 ? entry : nullptr;
 }
 
+// Fetching a page may evict any clean page, so nothing of node is used once a descent below it
+// has started: both child numbers are read first.
 Entry* PageFile::nextInSubtree(PageNode* node, std::span<const uint8_t> key) {
     if (node->level == 0) return higherEntry(node->tree, nil_.get(), key);
-    if (Entry* separator = floorEntry(node->tree, nil_.get(), key)) {
-        if (Entry* found = nextInSubtree(childOf(node, separator), key)) return found;
-    }
+    unsigned level = node->level;
+    Entry* separator = floorEntry(node->tree, nil_.get(), key);
     Entry* higher = higherEntry(node->tree, nil_.get(), key);
-    return higher != nullptr ? nextInSubtree(childOf(node, higher), key) : nullptr;
+    bool hasHigher = higher != nullptr;
+    int32_t higherChild = hasHigher ? higher->child : 0;
+    if (separator != nullptr) {
+        if (Entry* found = nextInSubtree(fetchChild(*this, level, separator->child), key)) {
+            return found;
+        }
+    }
+    return hasHigher ? firstEntryAbove(*this, fetchChild(*this, level, higherChild), key) : nullptr;
 }
 
 Entry* PageFile::findNextEntry(Entry* entry) {
     if (entry->subtreeSize != 0) {
-        if (Entry* next = nextInTree(entry, nil_.get())) return next;
+        if (Entry* next = nextInTree(entry, nil_.get())) {
+            // A page whose entries are not in key order would send a walk back to keys it has
+            // passed, and round again for ever.
+            if (compareKeys(*next, *entry) <= 0) fatal(kDamagedTreeFatal);
+            return next;
+        }
     }
-    return nextInSubtree(rootPage(), entry->key());
+    // The key is copied: the descent may evict the page that holds entry.
+    std::vector<uint8_t> key(entry->key().begin(), entry->key().end());
+    return nextInSubtree(rootPage(), key);
 }
 
 Entry* PageFile::findPreviousEntry(std::span<const uint8_t> key) {
@@ -84,6 +122,7 @@ bool PageFile::needsSplit(const PageNode* node) const {
 }
 
 PageNode* PageFile::newPageNode(int32_t number, uint8_t level) {
+    ++reshapes_;
     PageNode* node = new PageNode;
     node->file = this;
     node->pageNumber = number;
@@ -127,12 +166,7 @@ void PageFile::insertEntry(Entry* entry) {
 void PageFile::insertAtLevel(Entry* entry, unsigned level) {
     if (readMode_) fatal(1194);
     dirty_ = true;
-    PageNode* node = rootPage();
-    while (node->level > level) {
-        Entry* separator = floorEntry(node->tree, nil_.get(), entry->key());
-        if (separator == nullptr) fatal(kDamagedTreeFatal);
-        node = childOf(node, separator);
-    }
+    PageNode* node = descendTo(entry->key(), level);
     insertIntoTree(&node->tree, nil_.get(), entry);
     markDirty(node);
     node->sizeEstimate = static_cast<uint16_t>(node->sizeEstimate + entryCost(entry, level));
@@ -144,6 +178,10 @@ void PageFile::splitIfNeeded(PageNode* node) {
     if (node->tree->subtreeSize == 1) fatal(1364);
     detachCursors(node);
     if (node->pageNumber == header_.rootPage()) {
+        // A level is one byte. Separators too long for two of them to share an index page
+        // (keys of more than 7531 bytes) can make every new root overflow again, so without
+        // this bound the root would rise for ever.
+        if (node->level == UINT8_MAX) fatal(1364);
         // The root keeps its number: its content moves into a new child below it.
         PageNode* child = newPageNode(nextTemporaryPage(), node->level);
         child->tree = node->tree;
@@ -196,30 +234,44 @@ void PageFile::removeAtLevel(PageNode* page, Entry* entry, unsigned level) {
         takeOutOfPage(page, entry);
         return;
     }
+    unsigned pageLevel = page->level;
     Entry* separator = floorEntry(page->tree, nil_.get(), entry->key());
     if (separator == nullptr) fatal(780);
     PageNode* child = childOf(page, separator);
+    uint64_t reshapes = reshapes_;
     removeAtLevel(child, entry, level);
+    if (reshapes_ != reshapes) {
+        // Below, pages were split or left the cache: this page may have been evicted, or its
+        // separator moved to a new sibling. Find both again by the entry's key.
+        page = descendTo(entry->key(), pageLevel);
+        separator = floorEntry(page->tree, nil_.get(), entry->key());
+        if (separator == nullptr) fatal(780);
+        child = childOf(page, separator);
+    }
     if (child->tree == nil_.get()) {
-        // The child is empty: drop its node before its slot is given back, so that the page
-        // moved into that slot cannot meet a node of the same number.
+        // The child is empty: its separator goes first and its node is dropped before its slot
+        // is given back, so that the page moved into that slot meets neither.
         int32_t number = child->pageNumber;
+        takeOutOfPage(page, separator);
+        releaseEntry(separator);
+        freeEntry(separator);
         destroyNode(child);
         freeSlot(number);
-        takeOutOfPage(page, separator);
-        releaseEntry(separator);
-        freeEntry(separator);
     } else if (compareKeys(*firstEntry(child->tree, nil_.get()), *separator) > 0) {
+        Entry* renewed = separatorFor(child);
         takeOutOfPage(page, separator);
         releaseEntry(separator);
         freeEntry(separator);
-        insertAtLevel(separatorFor(child), page->level);
+        insertAtLevel(renewed, pageLevel);
     }
 }
 
 std::array<uint8_t, 4> PageFile::nextRecordNumber() {
     if (readMode_) fatal(1163);
     if (refreshHeader(true) != 0) fatal(1164);
+    // A new file gets its root now: a commit of the counter alone would otherwise store a
+    // header that names a root page the file does not have.
+    if (header_.changeCounter() == 0) rootPage();
     dirty_ = true;
     uint8_t* counter = header_.recordCounter();
     for (int i = 3; i >= 0 && ++counter[i] == 0; --i) {

@@ -73,6 +73,7 @@ void PageFile::renumberNode(PageNode* node, int32_t number) {
 }
 
 void PageFile::destroyNode(PageNode* node) {
+    ++reshapes_;
     detachCursors(node);
     if (node->tree != nullptr) destroyTree(node->tree, nil_.get());
     PageNode** link = &pageTable_[chainOf(node->pageNumber)];
@@ -136,6 +137,9 @@ PageNode* PageFile::fetchPage(int32_t number) {
         if (number < 0) {
             // The root of a new file: an empty tree that receives the sentinel, the entry with
             // an empty key that every file's first leaf holds.
+            // Refused in read mode before the node gets a tree, so that the first access in
+            // write mode still gives the root its sentinel.
+            if (readMode_) fatal(1194);
             node->tree = nil_.get();
             insertEntry(newEntry(0, 0));
         } else {
@@ -155,6 +159,11 @@ PageNode* PageFile::rootPage() {
         header_.setChangeCounter(1);
         header_.setRootPage(-1);
         --temporaryPageCounter_;
+    }
+    // A header can also name the unplaced root -1 when it comes from a first commit whose log
+    // area was lost; temporary numbers must then still start below it.
+    if (header_.rootPage() < 0 && temporaryPageCounter_ > header_.rootPage()) {
+        temporaryPageCounter_ = header_.rootPage();
     }
     return fetchPage(header_.rootPage());
 }

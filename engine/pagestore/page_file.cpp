@@ -44,6 +44,7 @@ void PageFile::close() {
     dropCache();
     disk_->close();
     resetDiskFile();
+    header_ = HeaderPage();
     opened_ = false;
 }
 

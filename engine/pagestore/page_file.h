@@ -82,8 +82,8 @@ public:
     // Raises the record-number counter and returns it in stored (big-endian) order.
     std::array<uint8_t, 4> nextRecordNumber();
     void setRecordNumber(const uint8_t* bytes);
-    // The leaf where a key belongs.
-    PageNode* findLeaf(std::span<const uint8_t> key);
+    // The page of a level (0: the leaf) where a key belongs.
+    PageNode* descendTo(std::span<const uint8_t> key, unsigned level);
     bool needsSplit(const PageNode* node) const;
     void splitIfNeeded(PageNode* node);
 
@@ -169,6 +169,9 @@ private:
     // (target offset, log-area offset) pairs of a pending commit being read through.
     std::vector<std::pair<uint32_t, uint32_t>> logAreaMap_;
     uint64_t useClock_ = 0;
+    // Raised whenever a page node is made by a split or destroyed, so that an operation holding
+    // pages across a descent can tell whether they are still what it saw.
+    uint64_t reshapes_ = 0;
     PageList clean_;
     PageList dirtyList_;
     unsigned userLockCount_ = 0;
