@@ -165,6 +165,9 @@ int PageFile::commitStageOne() {
         discard();
         return disk_->stickyWriteError();
     }
+    // Allocation walks the ranges by their differences; on ranges a sound file cannot have it
+    // could run for ever.
+    if (!header_.rangesAreSound()) fatal(kDamagedTreeFatal);
     excludeReaders(true);
     // The previous header describes the state on disk. The copy does not serve: freeing a page
     // during the changes already moved the top page of its range and lowered the range end

@@ -224,27 +224,34 @@ void PageFile::removeEntry(Entry* entry) {
     if (entry == nullptr) return;
     if (readMode_) fatal(1203);
     dirty_ = true;
-    removeAtLevel(rootPage(), entry, 0);
-    releaseEntry(entry);
-    freeEntry(entry);
+    // The descent may evict the leaf that holds the entry (only on a tree deeper than the cache
+    // keeps, which a damaged file can claim); the key is copied so that the entry can then be
+    // found again in the leaf read anew.
+    std::vector<uint8_t> key(entry->key().begin(), entry->key().end());
+    Entry* removed = removeAtLevel(rootPage(), key, 0, entry, reshapes_);
+    releaseEntry(removed);
+    freeEntry(removed);
 }
 
-void PageFile::removeAtLevel(PageNode* page, Entry* entry, unsigned level) {
+Entry* PageFile::removeAtLevel(PageNode* page, std::span<const uint8_t> key, unsigned level,
+                               Entry* entry, uint64_t reshapes) {
     if (page->level <= level) {
+        if (reshapes_ != reshapes) entry = findInTree(page->tree, nil_.get(), key);
+        if (entry == nullptr) fatal(780);
         takeOutOfPage(page, entry);
-        return;
+        return entry;
     }
     unsigned pageLevel = page->level;
-    Entry* separator = floorEntry(page->tree, nil_.get(), entry->key());
+    Entry* separator = floorEntry(page->tree, nil_.get(), key);
     if (separator == nullptr) fatal(780);
     PageNode* child = childOf(page, separator);
-    uint64_t reshapes = reshapes_;
-    removeAtLevel(child, entry, level);
-    if (reshapes_ != reshapes) {
+    uint64_t before = reshapes_;
+    Entry* removed = removeAtLevel(child, key, level, entry, reshapes);
+    if (reshapes_ != before) {
         // Below, pages were split or left the cache: this page may have been evicted, or its
-        // separator moved to a new sibling. Find both again by the entry's key.
-        page = descendTo(entry->key(), pageLevel);
-        separator = floorEntry(page->tree, nil_.get(), entry->key());
+        // separator moved to a new sibling. Find both again by the key.
+        page = descendTo(key, pageLevel);
+        separator = floorEntry(page->tree, nil_.get(), key);
         if (separator == nullptr) fatal(780);
         child = childOf(page, separator);
     }
@@ -264,6 +271,7 @@ void PageFile::removeAtLevel(PageNode* page, Entry* entry, unsigned level) {
         freeEntry(separator);
         insertAtLevel(renewed, pageLevel);
     }
+    return removed;
 }
 
 std::array<uint8_t, 4> PageFile::nextRecordNumber() {

@@ -29,6 +29,15 @@ unsigned HeaderPage::sizeClassOf(int32_t page) const {
     fatal(1735);
 }
 
+bool HeaderPage::rangesAreSound() const {
+    if (rangeStart(0) != 0 || rangeEnd(0) != 0) return false;
+    for (unsigned k = 1; k <= kMaxSizeClass; ++k) {
+        if (rangeEnd(k) < rangeStart(k) || (rangeEnd(k) - rangeStart(k)) % k != 0) return false;
+        if (rangeStart(k) < rangeEnd(k - 1)) return false;
+    }
+    return true;
+}
+
 uint64_t HeaderPage::endOfPages() const {
     for (unsigned k = kMaxSizeClass; k >= 1; --k) {
         if (rangeEnd(k) != rangeStart(k)) return kHeaderSize + 256 * uint64_t{rangeEnd(k)};

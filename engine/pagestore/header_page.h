@@ -64,6 +64,8 @@ public:
     // The size class of a page: 0 for a negative number (a page never placed), fatal 1735 for a
     // non-negative number that lies in no range.
     unsigned sizeClassOf(int32_t page) const;
+    // Whether the ranges are whole slots, ascending and without overlap, as allocation needs.
+    bool rangesAreSound() const;
     // File offset just past the highest non-empty range; 512 when every range is empty.
     uint64_t endOfPages() const;
 

@@ -120,7 +120,8 @@ private:
 
     // Entry tree.
     void insertAtLevel(Entry* entry, unsigned level);
-    void removeAtLevel(PageNode* page, Entry* entry, unsigned level);
+    Entry* removeAtLevel(PageNode* page, std::span<const uint8_t> key, unsigned level,
+                         Entry* entry, uint64_t reshapes);
     void takeOutOfPage(PageNode* page, Entry* entry);
     PageNode* childOf(const PageNode* index, const Entry* separator);
     Entry* nextInSubtree(PageNode* node, std::span<const uint8_t> key);

@@ -166,8 +166,31 @@ void walk(PageFile& file, WalkOutcome& outcome) {
     }
 }
 
+// Removes every eighth of the first 512 entries and inserts a few new ones after all others:
+// changes that free pages, renew separators, split pages and move them between classes.
+void change(PageFile& file, WalkOutcome& outcome) {
+    std::vector<std::vector<uint8_t>> victims;
+    LooseEntry start(newEntry(0, 0));
+    Entry* entry = file.findNextEntry(start.get());
+    for (unsigned i = 0; entry != nullptr && i < 512; ++i) {
+        if (i % 8 == 0) victims.emplace_back(entry->key().begin(), entry->key().end());
+        entry = file.findNextEntry(entry);
+    }
+    for (const std::vector<uint8_t>& key : victims) {
+        file.removeEntry(file.findEntry(key));
+        ++outcome.removed;
+    }
+    std::vector<uint8_t> data(300, 0x5A);
+    for (uint8_t i = 0; i < 24; ++i) {
+        std::vector<uint8_t> key = {0xFF, 0xFE, 'f', 'u', 'z', 'z', i};
+        if (file.findEntry(key) != nullptr) continue;
+        file.insertEntry(newEntry(key, data));
+        ++outcome.inserted;
+    }
+}
+
 // Opens the file in a mode and walks it; in write mode the walk runs in a write bracket, whose
-// first access replays a pending log area, and ends with a commit.
+// first access replays a pending log area, and is followed by changes and their commit.
 void openAndWalkIn(int mode, bool write, WalkOutcome& outcome) {
     PageFile file;
     try {
@@ -186,6 +209,8 @@ void openAndWalkIn(int mode, bool write, WalkOutcome& outcome) {
     }
     if (write) {
         try {
+            change(file, outcome);
+            outcome.commitResult = file.commit();
             file.endWrite();
         } catch (const FatalError& error) {
             outcome.commitFatal = error.number();
@@ -236,6 +261,28 @@ std::string violationOf(const char* mode, const WalkOutcome& outcome) {
 
 }  // namespace
 
+// A file sound in read mode must stay sound through the changes of write mode, and hold the
+// entries it had less those removed and plus those inserted.
+std::string changeViolation(const WalkOutcome& before, const WalkOutcome& after) {
+    bool sound = before.openResult == 0 && before.checkFatal == 0 && before.checkProblems == 0 &&
+                 before.walkFatal == 0 && !before.limited;
+    if (!sound || after.commitResult != 0) return {};
+    std::string prefix = "write mode on a sound file: ";
+    if (after.walkFatal != 0 || after.commitFatal != 0) {
+        return prefix + "fatal error " + std::to_string(after.walkFatal + after.commitFatal);
+    }
+    if (after.checkFatal != 0 || after.checkProblems != 0) {
+        return prefix + "the changes left " + std::to_string(after.checkProblems) +
+               " problems (fatal " + std::to_string(after.checkFatal) + ")";
+    }
+    if (after.checkEntries != before.checkEntries - after.removed + after.inserted) {
+        return prefix + "checkTree counts " + std::to_string(after.checkEntries) +
+               " entries after the changes, expected " +
+               std::to_string(before.checkEntries - after.removed + after.inserted);
+    }
+    return {};
+}
+
 WalkReport runOpenAndWalk(const uint8_t* data, size_t size) {
     MemoryFileSystem fileSystem;
     InstalledFileSystem installed(fileSystem);
@@ -248,7 +295,10 @@ WalkReport runOpenAndWalk(const uint8_t* data, size_t size) {
 
 std::string contractViolation(const WalkReport& report) {
     std::string violation = violationOf("read mode", report.readMode);
-    if (violation.empty()) violation = violationOf("write mode", report.writeMode);
+    if (violation.empty() && report.writeMode.outOfOrder) {
+        violation = "write mode: the walk returned a key not above the previous one";
+    }
+    if (violation.empty()) violation = changeViolation(report.readMode, report.writeMode);
     return violation;
 }
 
