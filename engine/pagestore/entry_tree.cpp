@@ -153,21 +153,18 @@ void PageFile::detachCursors(PageNode* node) {
     while (node->cursors != nullptr) node->cursors->detach();
 }
 
-void PageFile::insertEntry(Entry* entry) {
+void PageFile::insertAtLevel(Entry* entry, unsigned level) {
+    PageNode* node = nullptr;
     try {
-        insertAtLevel(entry, 0);
+        if (readMode_) fatal(1194);
+        dirty_ = true;
+        node = descendTo(entry->key(), level);
+        insertIntoTree(&node->tree, nil_.get(), entry);
     } catch (const FatalError&) {
-        // The tree took the entry over; one that never got into it is freed here.
-        if (entry->subtreeSize == 0) freeEntry(entry);
+        // The tree takes every entry over; one refused before it got into a page is freed.
+        freeEntry(entry);
         throw;
     }
-}
-
-void PageFile::insertAtLevel(Entry* entry, unsigned level) {
-    if (readMode_) fatal(1194);
-    dirty_ = true;
-    PageNode* node = descendTo(entry->key(), level);
-    insertIntoTree(&node->tree, nil_.get(), entry);
     markDirty(node);
     node->sizeEstimate = static_cast<uint16_t>(node->sizeEstimate + entryCost(entry, level));
     splitIfNeeded(node);
@@ -204,7 +201,12 @@ void PageFile::splitIfNeeded(PageNode* node) {
     if (sibling->tree != nil_.get()) sibling->tree->parent = nullptr;
     middle->parent = nullptr;
     bool intoOld = node->tree->subtreeSize < sibling->tree->subtreeSize;
-    insertIntoTree(intoOld ? &node->tree : &sibling->tree, nil_.get(), middle);
+    try {
+        insertIntoTree(intoOld ? &node->tree : &sibling->tree, nil_.get(), middle);
+    } catch (const FatalError&) {
+        freeEntry(middle);  // a damaged page held its key twice
+        throw;
+    }
     recomputeEstimate(node);
     recomputeEstimate(sibling);
     insertAtLevel(separatorFor(sibling), node->level + 1u);

@@ -76,7 +76,7 @@ public:
     Entry* findNextEntry(Entry* entry);
     Entry* findPreviousEntry(std::span<const uint8_t> key);
     // Takes over a loose entry (write mode only; an existing key is fatal 706).
-    void insertEntry(Entry* entry);
+    void insertEntry(Entry* entry) { insertAtLevel(entry, 0); }
     // Removes and frees an entry exactly as a search returned it; none does nothing.
     void removeEntry(Entry* entry);
     // Raises the record-number counter and returns it in stored (big-endian) order.

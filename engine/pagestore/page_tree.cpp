@@ -208,6 +208,11 @@ void insertIntoTree(Entry** root, Entry* nil, Entry* entry) {
 }
 
 void removeFromTree(Entry** root, Entry* nil, Entry* entry) {
+    // Checked before anything is relinked, so that a refusal leaves every entry in the tree.
+    Entry* parent = entry->parent;
+    if (parent == nullptr ? *root != entry : parent->left != entry && parent->right != entry) {
+        fatal(300);
+    }
     Entry* left = entry->left;
     Entry* right = entry->right;
     Entry* replacement;
