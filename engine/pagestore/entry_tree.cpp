@@ -230,25 +230,33 @@ void PageFile::removeEntry(Entry* entry) {
     // keeps, which a damaged file can claim); the key is copied so that the entry can then be
     // found again in the leaf read anew.
     std::vector<uint8_t> key(entry->key().begin(), entry->key().end());
-    Entry* removed = removeAtLevel(rootPage(), key, 0, entry, reshapes_);
+    Entry* removed = nullptr;
+    try {
+        removeAtLevel(rootPage(), key, 0, entry, reshapes_, &removed);
+    } catch (const FatalError&) {
+        // An entry already out of its leaf when a damaged page above refused the rest is freed.
+        if (removed != nullptr) freeEntry(removed);
+        throw;
+    }
     releaseEntry(removed);
     freeEntry(removed);
 }
 
-Entry* PageFile::removeAtLevel(PageNode* page, std::span<const uint8_t> key, unsigned level,
-                               Entry* entry, uint64_t reshapes) {
+void PageFile::removeAtLevel(PageNode* page, std::span<const uint8_t> key, unsigned level,
+                             Entry* entry, uint64_t reshapes, Entry** removed) {
     if (page->level <= level) {
         if (reshapes_ != reshapes) entry = findInTree(page->tree, nil_.get(), key);
         if (entry == nullptr) fatal(780);
         takeOutOfPage(page, entry);
-        return entry;
+        *removed = entry;
+        return;
     }
     unsigned pageLevel = page->level;
     Entry* separator = floorEntry(page->tree, nil_.get(), key);
     if (separator == nullptr) fatal(780);
     PageNode* child = childOf(page, separator);
     uint64_t before = reshapes_;
-    Entry* removed = removeAtLevel(child, key, level, entry, reshapes);
+    removeAtLevel(child, key, level, entry, reshapes, removed);
     if (reshapes_ != before) {
         // Below, pages were split or left the cache: this page may have been evicted, or its
         // separator moved to a new sibling. Find both again by the key.
@@ -267,13 +275,11 @@ Entry* PageFile::removeAtLevel(PageNode* page, std::span<const uint8_t> key, uns
         destroyNode(child);
         freeSlot(number);
     } else if (compareKeys(*firstEntry(child->tree, nil_.get()), *separator) > 0) {
-        Entry* renewed = separatorFor(child);
         takeOutOfPage(page, separator);
         releaseEntry(separator);
         freeEntry(separator);
-        insertAtLevel(renewed, pageLevel);
+        insertAtLevel(separatorFor(child), pageLevel);
     }
-    return removed;
 }
 
 std::array<uint8_t, 4> PageFile::nextRecordNumber() {

@@ -120,8 +120,10 @@ private:
 
     // Entry tree.
     void insertAtLevel(Entry* entry, unsigned level);
-    Entry* removeAtLevel(PageNode* page, std::span<const uint8_t> key, unsigned level,
-                         Entry* entry, uint64_t reshapes);
+    // Takes the entry (found again by key after reshapes) out of its leaf and renews or drops
+    // the separators above it; *removed receives the entry once it is out of the tree.
+    void removeAtLevel(PageNode* page, std::span<const uint8_t> key, unsigned level, Entry* entry,
+                       uint64_t reshapes, Entry** removed);
     void takeOutOfPage(PageNode* page, Entry* entry);
     PageNode* childOf(const PageNode* index, const Entry* separator);
     Entry* nextInSubtree(PageNode* node, std::span<const uint8_t> key);
