@@ -257,6 +257,8 @@ int PageFile::commitStageTwo() {
     resetLog();
     excludeReaders(false);
     dirty_ = false;
+    // Every page now has its slot, so temporary numbers start afresh.
+    temporaryPageCounter_ = 0;
     if (disk_->stickyWriteError() != 0) {
         // Some logged images did not reach their slots, so the slots no longer match the
         // header copy, while the log area stays recorded on disk. Clear the error, drop the

@@ -3,6 +3,8 @@
 // pages changed. Clean pages are the only ones ever evicted.
 #include "pagestore/page_file.h"
 
+#include <cstdint>
+
 #include "pagestore/entry_cursor.h"
 
 #include "pagestore/page_codec.h"
@@ -153,8 +155,15 @@ PageNode* PageFile::fetchPage(int32_t number) {
     return node;
 }
 
+int32_t PageFile::nextTemporaryPage() {
+    if (temporaryPageCounter_ == INT32_MIN) fatal(kDamagedTreeFatal);
+    return --temporaryPageCounter_;
+}
+
 PageNode* PageFile::rootPage() {
     if (refreshHeader(true) != 0) fatal(1013);
+    // Only a root never placed is negative, and it is page -1.
+    if (header_.rootPage() < -1) fatal(kDamagedTreeFatal);
     if (header_.changeCounter() == 0) {
         header_.setChangeCounter(1);
         header_.setRootPage(-1);

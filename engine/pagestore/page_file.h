@@ -57,7 +57,7 @@ public:
     PageNode* rootPage();
     void markDirty(PageNode* node);
     void dropCache();
-    int32_t nextTemporaryPage() { return --temporaryPageCounter_; }
+    int32_t nextTemporaryPage();
 
     // Access bracket and locks.
     int refreshHeader(bool wait);
@@ -86,6 +86,9 @@ public:
     PageNode* descendTo(std::span<const uint8_t> key, unsigned level);
     bool needsSplit(const PageNode* node) const;
     void splitIfNeeded(PageNode* node);
+
+    // A file enlisted in a transaction keeps its changes until the transaction ends.
+    void setEnlisted(bool on) { enlisted_ = on; }
 
     // Commit (see commit.cpp).
     int commit();
