@@ -1,0 +1,488 @@
+// The driver entry: the steps of one call, and the operations the entry answers itself.
+#include "driver/driver_entry.h"
+
+#include <strings.h>
+
+#include <optional>
+#include <string>
+
+#include "driver/driver_descriptor.h"
+#include "driver/engine_locks.h"
+#include "driver/state_rules.h"
+#include "os/file_system.h"
+#include "tablestore/records.h"
+#include "tablestore/table_object.h"
+#include "vellum/error_codes.h"
+#include "vellum/fatal.h"
+#include "vellum/file_layer_services.h"
+#include "vellum/operation_codes.h"
+
+namespace vellum {
+
+namespace {
+
+constexpr const char* kCorruptionMessage = "Possible data corruption in file";
+constexpr size_t kMaxCorruptionMessage = 219;
+
+bool takesKey(int operation) {
+    switch (operation) {
+        case kBUILDdyn: case kBUILDkey: case kGETfilekey: case kGETkeyptr: case kPOINTERkey:
+        case kRECORDSkey: case kBUILDdynfilter: case kSETkey: case kSETkeykey: case kSETkeyptr:
+        case kSETkeykeyptr: case kDUPLICATEkey: case kPOSITIONkey: case kRESETkey:
+        case kREGETkey: case kSETPROPERTYkey: case kGETPROPERTYkey: case kDOPROPERTYkey:
+            return true;
+        default:
+            return false;
+    }
+}
+
+int textsTaken(int operation) {
+    switch (operation) {
+        case kBUILDdynfilter: case kSETPROPERTY: case kBLOBSETPROP: case kSETPROPERTYkey:
+            return 2;
+        case kBUILDdyn: case kCOPY: case kRENAME: case kSEND: case kRESETfile: case kRESETkey:
+        case kREGETfile: case kREGETkey: case kGETPROPERTY: case kBLOBGETPROP:
+        case kGETPROPERTYkey: case kDOPROPERTY: case kDOPROPERTYkey: case kDOPROPERTYblob:
+        case kSETNULLS:
+            return 1;
+        default:
+            return 0;
+    }
+}
+
+bool givesResultText(int operation) {
+    switch (operation) {
+        case kNAME: case kSEND: case kPOSITIONfile: case kPOSITIONkey: case kGETPROPERTY:
+        case kGETPROPERTYkey: case kBLOBGETPROP: case kGETNULLS:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// Operations that take name, owner and options from the declaration while the table is closed.
+bool copiesDeclaration(int operation) {
+    switch (operation) {
+        case kBUILDfile: case kCOPY: case kCREATE: case kEMPTY: case kNAME: case kOPEN:
+        case kPACK: case kREMOVE: case kRENAME: case kSHARE: case kBYTES: case kSEND:
+        case kGETPROPERTY:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// Takes the locks of one call and gives them back.
+class CallLocks {
+public:
+    CallLocks() {
+        transactionLock().lockShared();
+        engineLock().lock();
+    }
+    ~CallLocks() {
+        engineLock().unlock();
+        transactionLock().unlockShared();
+    }
+    CallLocks(const CallLocks&) = delete;
+    CallLocks& operator=(const CallLocks&) = delete;
+};
+
+// The control-block lock, not taken for THREAD tables, whose blocks belong to one thread.
+class BlockLock {
+public:
+    explicit BlockLock(const FileControlBlock* block)
+        : taken_((block->attributes & kAttributeThread) == 0) {
+        if (taken_) controlBlockLock().lock();
+    }
+    ~BlockLock() {
+        if (taken_) controlBlockLock().unlock();
+    }
+    BlockLock(const BlockLock&) = delete;
+    BlockLock& operator=(const BlockLock&) = delete;
+
+private:
+    bool taken_;
+};
+
+void destroyTableObject(FileControlBlock* block) {
+    BlockLock hold(block);
+    delete block->tableObject;
+    block->tableObject = nullptr;
+    for (uint8_t k = 0; k < block->keyCount; ++k) {
+        if (block->keys != nullptr && block->keys[k] != nullptr) block->keys[k]->keyDescriptor = nullptr;
+    }
+}
+
+int attachTableObject(FileControlBlock* block, bool bare) {
+    BlockLock hold(block);
+    auto table = std::make_unique<TableObject>(block);
+    if (!bare) {
+        if (int result = table->buildDescriptors(); result != 0) {
+            for (uint8_t k = 0; k < block->keyCount; ++k) {
+                if (block->keys != nullptr && block->keys[k] != nullptr) {
+                    block->keys[k]->keyDescriptor = nullptr;
+                }
+            }
+            return result;
+        }
+    }
+    block->tableObject = table.release();
+    return 0;
+}
+
+void copyDeclaration(TableObject& table, const FileControlBlock& block) {
+    if (block.name.length != 0 && !table.nameOverridden) {
+        table.address = declaredText(block.name).value_or(std::string());
+    }
+    if (block.owner.length != 0 && !table.ownerOverridden) {
+        table.owner = declaredText(block.owner).value_or(std::string());
+    }
+    if (block.driverOptions.length != 0 && !table.optionsOverridden) {
+        table.driverOptions = declaredText(block.driverOptions).value_or(std::string());
+    }
+}
+
+std::string corruptionMessage() {
+    std::string message = fileLayer().dataCorruptionMessage().value_or(kCorruptionMessage);
+    if (message.size() > kMaxCorruptionMessage) message.resize(kMaxCorruptionMessage);
+    return message;
+}
+
+bool isBlank(const std::string& text) { return text.find_first_not_of(' ') == std::string::npos; }
+
+uint32_t tableLockNumber(const TableObject& table) {
+    const TableNumber& n = table.tableNumber;
+    return uint32_t{n[0]} << 24 | uint32_t{n[1]} << 16 | uint32_t{n[2]} << 8 | n[3];
+}
+
+// What one call works with.
+struct Call {
+    int operation = 0;
+    FileControlBlock* block = nullptr;
+    ArgumentSlot* slots = nullptr;
+    TableObject* table = nullptr;
+    KeyDescriptor* key = nullptr;
+    std::optional<std::string> text1;
+    std::optional<std::string> text2;
+    std::optional<std::string> resultText;
+    int32_t value = 0;
+};
+
+int32_t slotValue(const Call& call, unsigned index) {
+    unsigned at = index + (takesKey(call.operation) ? 1u : 0u);
+    return call.slots != nullptr ? static_cast<int32_t>(call.slots[at]) : 0;
+}
+
+int runOpen(Call& call) {
+    TableObject& table = *call.table;
+    int mode = slotValue(call, 0);
+    if (isBlank(table.address)) return kInvalidFilename;
+    int result = table.open(mode);
+    if (result != 0) return result;
+    table.accessMode = mode;
+    if (mode & 0x30) {
+        table.stateWord |= kStateExclusive;
+    } else {
+        table.stateWord &= ~uint32_t{kStateExclusive};
+    }
+    if (mode % 4 != 0) {
+        table.stateWord |= kStateWriteAccess;
+    } else {
+        table.stateWord &= ~uint32_t{kStateWriteAccess};
+    }
+    int statusMode = mode == 0 ? 0x40 : mode;
+    if (call.block->statusRecord == nullptr) {
+        call.block->statusRecord = fileLayer().createStatusRecord(statusMode);
+    } else {
+        fileLayer().setStatusAccessMode(call.block->statusRecord, statusMode);
+    }
+    return 0;
+}
+
+int runClose(Call& call) {
+    if (call.table == nullptr) return 0;
+    int result = call.table->close();
+    if (result == 0 && call.block->statusRecord != nullptr) {
+        fileLayer().setStatusAccessMode(call.block->statusRecord, 0);
+    }
+    return result;
+}
+
+int runSend(Call& call) {
+    TableObject& table = *call.table;
+    std::string command = call.text1.value_or(std::string());
+    if (strcasecmp(command.c_str(), "REGISTER") == 0) {
+        std::string handle = fileLayer().handleOf(&driverDescriptor(),
+                                                  FileLayerServices::HandleKind::driverDescriptor);
+        call.resultText = handle;
+        call.value = static_cast<int32_t>(std::stoul(handle));
+        if (!table.isOpen()) table.stale = true;
+        return 0;
+    }
+    if (strcasecmp(command.c_str(), "IMPORTFILE") == 0) {
+        if (!table.isOpen()) {
+            fileLayer().messageBox("File Driver does not support File Import", "File Import",
+                                   FileLayerServices::Icon::warning);
+        }
+        return kFileNotOpen;
+    }
+    call.resultText = table.readSwitch(command);
+    return 0;
+}
+
+int runLockSeconds(Call& call) {
+    TableObject& table = *call.table;
+    uint32_t deadline = os::clockHundredths() + 100u * static_cast<uint32_t>(slotValue(call, 0));
+    for (;;) {
+        int result = table.pageFile()->lockUser(table.trace, tableLockNumber(table));
+        if (result == 0) return 0;
+        if (table.trace != nullptr && table.trace->isOn()) {
+            table.trace->writeLine("Locking failed with error " + std::to_string(result));
+        }
+        os::sleepMilliseconds(1000);
+        if (static_cast<int32_t>(os::clockHundredths() - deadline) >= 0) {
+            return result == kRecordNotAvailable ? kFileAlreadyLocked : result;
+        }
+    }
+}
+
+int runQueryKey(Call& call) {
+    TableObject& table = *call.table;
+    call.value = 0;
+    for (size_t k = 0; k < table.definition.keys.size(); ++k) {
+        if (table.definition.keys[k].get() == table.currentKey) call.value = static_cast<int32_t>(k + 1);
+    }
+    return 0;
+}
+
+// Runs an operation on a call that has a table object (or is CLOSE or DESTROY without one).
+int runOperation(Call& call) {
+    TableObject* table = call.table;
+    switch (call.operation) {
+        case kOPEN:
+        case kSHARE:
+            return runOpen(call);
+        case kCLOSE:
+        case kDESTROY:
+            return runClose(call);
+        case kCREATE:
+            if ((table->attributes & kAttributeCreate) == 0) return kNoCreateAttribute;
+            if (isBlank(table->address)) return kInvalidFilename;
+            return table->create();
+        case kREMOVE:
+            return table->remove();
+        case kRENAME:
+            return table->rename(call.text1.value_or(std::string()));
+        case kCOPY:
+            return table->copy(call.text1.value_or(std::string()));
+        case kEMPTY:
+            return table->empty();
+        case kNAME:
+            if (table->isOpen()) {
+                call.resultText = table->fullName;
+            } else {
+                call.resultText = declaredText(call.block->name, true).value_or(std::string());
+            }
+            return 0;
+        case kSEND:
+            return runSend(call);
+        case kCLEAR:
+            clearRecord(*table, slotValue(call, 0));
+            return 0;
+        case kQUERYKEY:
+            return runQueryKey(call);
+        case kCOUNTRECORDS: {
+            uint32_t count = 0;
+            if (recordCount(*table, &count) != 0) count = 0;
+            call.value = count > static_cast<uint32_t>(slotValue(call, 0)) ? 1 : 0;
+            return 0;
+        }
+        case kLOCKfile: {
+            int result;
+            while ((result = table->pageFile()->lockUser(table->trace, tableLockNumber(*table))) ==
+                   kRecordNotAvailable) {
+            }
+            return result == 0 ? 0 : kFileAlreadyLocked;
+        }
+        case kLOCKfilesec:
+            return runLockSeconds(call);
+        case kUNLOCK:
+            table->pageFile()->unlockUser(tableLockNumber(*table));
+            return 0;
+        case kLOGOUT:
+            table->pageFile()->beginWrite();
+            table->pageFile()->setEnlisted(true);
+            return 0;
+        case kCOMMIT: {
+            PageFile* file = table->pageFile();
+            file->setEnlisted(false);
+            int result = file->commit();
+            file->endWrite();
+            return result;
+        }
+        case kROLLBACK: {
+            PageFile* file = table->pageFile();
+            file->setEnlisted(false);
+            file->discard();
+            file->endWrite();
+            return 0;
+        }
+        case kSTREAM:
+            return 0;
+        case kGETNULLS:
+            call.resultText = std::string();
+            return kUnsupportedFunction;
+        case kInternal91:
+            return 0;
+        default:
+            return kUnsupportedFunction;
+    }
+}
+
+void putResultText(Call& call) {
+    if (!givesResultText(call.operation)) return;
+    if (call.block->tableObject == nullptr || !call.resultText) {
+        fileLayer().putText({});
+    } else {
+        fileLayer().putText(*call.resultText);
+    }
+}
+
+int32_t finish(Call& call, int error) {
+    FileControlBlock* block = call.block;
+    TableObject* table = block->tableObject;
+    if (table != nullptr) updateState(*table, call.key, call.operation, error);
+    putResultText(call);
+    if (table != nullptr) {
+        table->lastError = error == -1 ? 0 : error;
+        if (error == 0 && (table->afterFlags & kAfterClearError)) fileLayer().clearError();
+        if (error == kInvalidRecordDeclaration || (call.operation == kCREATE && error != 0)) {
+            table->stale = true;
+        }
+        if (table->afterFlags & kAfterRemember) {
+            table->lastOperation = call.operation;
+            table->lastResult = error;
+        }
+        if (table->afterFlags & kAfterRememberSequential) {
+            table->lastSequentialOperation = call.operation;
+        } else if (table->afterFlags & kAfterForgetSequential) {
+            table->lastSequentialOperation = 0;
+        }
+        if (table->afterFlags & kAfterDropResync) table->resyncPosition.reset();
+    }
+    if (call.operation == kDESTROY) {
+        if (table != nullptr) destroyTableObject(block);
+        fileLayer().freeStatusRecord(block->statusRecord);
+        block->statusRecord = nullptr;
+    }
+    if (error != 0 && error != -1) fileLayer().postError(error, block);
+    if (error != 0 && (call.operation == kBOF || call.operation == kEOF)) return 1;
+    return call.value;
+}
+
+}  // namespace
+
+void markDeclarationChanged(FileControlBlock* block) {
+    BlockLock hold(block);
+    if (block->tableObject != nullptr) block->tableObject->reload = true;
+}
+
+int32_t driverEntry(int32_t operation, FileControlBlock* block, ArgumentSlot* slots) {
+    if (operation == kQUERYVIEW) return 0;
+    if (operation == kSTARTRAN) {
+        transactionLock().lockExclusive();
+        return 0;
+    }
+    if (operation == kENDTRAN) {
+        transactionLock().unlockExclusive();
+        return 0;
+    }
+    CallLocks locks;
+    Call call;
+    call.operation = operation;
+    call.block = block;
+    call.slots = slots;
+    int error = 0;
+
+    TableObject* table;
+    {
+        BlockLock hold(block);
+        table = block->tableObject;
+    }
+    if (table != nullptr && table->stale && operation != kDESTROY) {
+        driverEntry(kDESTROY, block, slots);
+        error = fileLayer().currentError();
+        table = nullptr;
+    }
+
+    int texts = textsTaken(operation);
+    if (texts >= 1) call.text1 = fileLayer().takeText();
+    if (texts >= 2) call.text2 = fileLayer().takeText();
+
+    if (table != nullptr && table->reload) {
+        table->reload = false;
+        if (int result = table->buildDescriptors(); result != 0) {
+            destroyTableObject(block);
+            return finish(call, result);
+        }
+    }
+    if (table == nullptr && operation != kCLOSE && operation != kDESTROY) {
+        if (int result = attachTableObject(block, operation == 107); result != 0) {
+            return finish(call, result);
+        }
+        table = block->tableObject;
+    }
+    call.table = table;
+    if (operation == 107) {
+        destroyTableObject(block);
+        call.table = nullptr;
+        return finish(call, kUnsupportedFunction);
+    }
+
+    if (takesKey(operation) && slots != nullptr) {
+        auto* keyBlock = reinterpret_cast<KeyControlBlock*>(slots[0]);
+        if (keyBlock != nullptr) call.key = keyBlock->keyDescriptor;
+    }
+
+    if (table == nullptr) {
+        // CLOSE or DESTROY on a block that never had a table object.
+        if (operation == kDESTROY && error == 0) error = runOperation(call);
+        return finish(call, error);
+    }
+
+    if (table->fatalCode != 0) {
+        if (operation == kCLOSE) table->stateWord |= kStateOpen;
+        if (operation != kCLOSE && operation != kNAME && operation != kREMOVE) {
+            fileLayer().postDriverError(std::to_string(table->fatalCode), corruptionMessage());
+            return finish(call, kFileSystemError);
+        }
+    }
+    FatalTrap trap(table->address.empty() ? std::string("table") : table->address);
+
+    if (int result = checkState(*table, call.key, operation, call.text1); result != 0) {
+        return finish(call, result);
+    }
+    if (copiesDeclaration(operation) && !table->isOpen()) copyDeclaration(*table, *block);
+
+    try {
+        error = runOperation(call);
+    } catch (const FatalError& fault) {
+        table->fatalCode = fault.number();
+        table->damageCode = fault.number();
+        // Half-done changes of the failed operation must not reach the disk with a later
+        // commit of another table of the file.
+        if (PageFile* file = table->pageFile()) {
+            try {
+                file->discard();
+            } catch (const FatalError&) {
+            }
+        }
+        fileLayer().postDriverError(std::to_string(fault.number()),
+                                    fault.message().empty() ? "Vellum File Driver Error"
+                                                            : fault.message());
+        error = kFileSystemError;
+    }
+    return finish(call, error);
+}
+
+}  // namespace vellum

@@ -1,0 +1,66 @@
+// What the driver entry asks of the application platform's file layer: the thread's error
+// state, the string stack that carries text arguments and result texts, status records, the
+// declaration-error report and a message box. The file layer implements this interface and
+// installs it; the engine reaches the platform only through it, so calls keep going downwards.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace vellum {
+
+struct FileControlBlock;
+struct StatusRecord;
+
+class FileLayerServices {
+public:
+    virtual ~FileLayerServices() = default;
+
+    // The thread's error state.
+    virtual void postError(int code, FileControlBlock* errorFile) = 0;
+    virtual void postDriverError(std::string_view code, std::string_view message) = 0;
+    virtual void clearError() = 0;
+    // The thread's current error code (99 when the thread has no error state).
+    virtual int currentError() = 0;
+
+    // The string stack: the top text, taken off (none when the stack is empty); the result text
+    // of a call.
+    virtual std::optional<std::string> takeText() = 0;
+    virtual void putText(std::string_view text) = 0;
+
+    // Status records of control blocks.
+    virtual StatusRecord* createStatusRecord(int accessMode) = 0;
+    virtual void setStatusAccessMode(StatusRecord* record, int accessMode) = 0;
+    virtual void freeStatusRecord(StatusRecord* record) = 0;
+
+    // The declaration-error report: makes the detail text "%s : %d : %s : %s%05d" of kind, item
+    // number, attribute, "D" and reason + 1, posts it (with the message, when there is one) as
+    // the thread's driver error, and returns 47.
+    virtual int declarationError(std::string_view kind, int item, std::string_view attribute,
+                                 int reason, std::string_view message) = 0;
+
+    // The application's replacement for the platform's message 4101, when it registered one.
+    virtual std::optional<std::string> dataCorruptionMessage() = 0;
+
+    // Handles: objects the application may name back as decimal text (the driver descriptor,
+    // lists, saved states, BLOBs) are registered here and never handed out as addresses. A text
+    // that names no handle of the kind gives none.
+    enum class HandleKind { driverDescriptor, list, savedState, blob };
+    virtual std::string handleOf(const void* object, HandleKind kind) = 0;
+    virtual void* objectOf(std::string_view text, HandleKind kind) = 0;
+    virtual void dropHandle(const void* object) = 0;
+    // Appends a text to a list of the file layer named by its handle; false when the text names
+    // no list.
+    virtual bool appendToList(std::string_view handle, std::string_view item) = 0;
+
+    enum class Icon { information, warning, error };
+    virtual void messageBox(std::string_view text, std::string_view caption, Icon icon) = 0;
+};
+
+// The installed file layer. The engine cannot run without one: the file layer installs itself
+// before its first call of the driver entry.
+FileLayerServices& fileLayer();
+void installFileLayer(FileLayerServices* services);
+
+}  // namespace vellum

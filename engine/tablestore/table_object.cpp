@@ -1,0 +1,27 @@
+// Table objects: making one for a control block, building its descriptors, key prefixes.
+#include "tablestore/table_object.h"
+
+namespace vellum {
+
+TableObject::TableObject(FileControlBlock* declaration)
+    : block(declaration), attributes(declaration != nullptr ? declaration->attributes : 0) {}
+
+TableObject::~TableObject() { close(); }
+
+int TableObject::buildDescriptors() {
+    definition = TableDefinition();
+    attributes = block->attributes;
+    return buildDefinition(*block, this, &definition);
+}
+
+std::vector<uint8_t> tableKey(const TableNumber& table, uint8_t type) {
+    return {table[0], table[1], table[2], table[3], type};
+}
+
+std::vector<uint8_t> tableNameKey(const std::string& name) {
+    std::vector<uint8_t> key{kTableNameRecord};
+    key.insert(key.end(), name.begin(), name.end());
+    return key;
+}
+
+}  // namespace vellum

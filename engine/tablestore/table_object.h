@@ -1,0 +1,125 @@
+// TableObject: the engine's state of one declared table, attached to its file control block at
+// the first operation and destroyed by DESTROY. The table store keeps here the declaration's
+// descriptors, and while the table is open its physical file, table number and cursors; the
+// driver entry keeps its bookkeeping of the state word and the last operations.
+//
+// Entry keys of a table begin with its 4-byte table number and a record type; table names are
+// kept in table-name records (0xFE, then the name in upper case; data: the table number).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "pagestore/entry_cursor.h"
+#include "tablestore/open_file_registry.h"
+#include "tablestore/table_definition.h"
+#include "vellum/control_blocks.h"
+#include "vellum/trace_log.h"
+
+namespace vellum {
+
+constexpr uint8_t kRecordTypeData = 0xF3;
+constexpr uint8_t kRecordTypeCount = 0xF6;
+constexpr uint8_t kRecordTypeCollation = 0xFB;
+constexpr uint8_t kTableNameRecord = 0xFE;
+
+// What the opening core of a table operation is asked to do beyond opening.
+enum OpenRequest : unsigned {
+    kOpenPlain = 0,
+    kOpenForWriting = 0x01,    // put the file into write mode
+    kOpenDropName = 0x02,      // delete the table-name record at once (CREATE, RENAME, REMOVE)
+    kOpenDropCollation = 0x04, // delete the collation record after loading it
+};
+
+class TableObject {
+public:
+    // A table object for a control block; bare objects get no descriptors.
+    explicit TableObject(FileControlBlock* block);
+    ~TableObject();
+    TableObject(const TableObject&) = delete;
+    TableObject& operator=(const TableObject&) = delete;
+
+    // Builds the descriptors from the declaration (again, after the platform changed it).
+    int buildDescriptors();
+
+    // Table operations; each returns 0 or an error code.
+    int open(int mode);
+    int create();
+    int close();
+    int remove();
+    int rename(const std::string& target) { return renameOrCopy(target, true); }
+    int copy(const std::string& target) { return renameOrCopy(target, false); }
+    int empty();
+    // The name of the table after name in its file's name order, or none (also when closed).
+    std::optional<std::string> nextTableName(const std::string& name);
+
+    // Reads and optionally sets a driver switch (the text after its slash); the result text.
+    std::string readSwitch(const std::string& text);
+
+    bool isOpen() const { return (status & 0x01) != 0; }
+    PageFile* pageFile() const { return file_ != nullptr ? file_->file.get() : nullptr; }
+    bool isThreadInstance() const { return (attributes & kAttributeThread) != 0; }
+
+    // The declaration.
+    FileControlBlock* block;
+    uint8_t attributes = 0;
+    std::string address;        // the NAME as copied from the declaration
+    std::string owner;
+    std::string driverOptions;
+    TableDefinition definition;
+    bool decimalCheck = true;
+
+    // While open.
+    std::string fullName;   // file name, and "\!" with the table name unless UNNAMED
+    std::string tableName;
+    TableNumber tableNumber{};
+    int openMode = 0;
+    bool oem = false;       // strings stored in the OEM character set
+    std::unique_ptr<EntryCursor> countCursor;
+    std::unique_ptr<EntryCursor> insertCursor;
+    std::vector<uint8_t> savedImage;
+    std::vector<uint8_t> workImage;
+    uint32_t status = 0;    // 0x01 open
+    int damageCode = 0;     // a fatal error met while working on this table
+
+    // The driver entry's bookkeeping.
+    uint32_t stateWord = 0;
+    uint32_t afterFlags = 0;
+    bool nameOverridden = false;
+    bool ownerOverridden = false;
+    bool optionsOverridden = false;
+    KeyDescriptor* currentKey = nullptr;
+    std::optional<std::string> resyncPosition;
+    std::string lastPosition;
+    int lastOperation = 0;
+    int lastResult = 0;
+    int lastSequentialOperation = 0;
+    int lastError = 0;
+    bool stale = false;
+    bool reload = false;
+    int fatalCode = 0;
+    int accessMode = 0;
+    TraceLog* trace = nullptr;
+
+private:
+    int openCore(int mode, unsigned request);
+    int renameOrCopy(const std::string& target, bool rename);
+    void writeFreshTable(PageFile& file);
+    void removeEntriesOf(PageFile& file, const TableNumber& table);
+
+    OpenFile* file_ = nullptr;
+};
+
+// The name of the table after name in a file's name order (an empty name gives the first), and
+// every table name of a file in order.
+std::optional<std::string> nextTableNameIn(PageFile& file, const std::string& name);
+std::vector<std::string> tableNamesIn(PageFile& file);
+
+// Key prefixes and entries of a table.
+std::vector<uint8_t> tableKey(const TableNumber& table, uint8_t type);
+std::vector<uint8_t> tableNameKey(const std::string& name);
+
+}  // namespace vellum
