@@ -192,7 +192,7 @@ int PageFile::commitStageOne() {
 
     uint64_t logEnd = std::max<uint64_t>(header_.endOfPages(), oldEnd_);
     header_.setLogStart(static_cast<uint32_t>(logEnd));
-    header_.setChangeCounter(header_.changeCounter() + 1);
+    header_.raiseChangeCounter();
     disk_->clearStickyWriteError();
 
     // An empty file first gets the header of a file never committed. Without it, a crash
@@ -290,7 +290,7 @@ void PageFile::resetLog() {
     uint32_t end = static_cast<uint32_t>(onDisk.endOfPages());
     onDisk.setLogStart(end);
     onDisk.setLogEnd(end);
-    onDisk.setChangeCounter(onDisk.changeCounter() + 1);
+    onDisk.raiseChangeCounter();
     disk_->write(0, onDisk.bytes(), kHeaderSize);
     disk_->flush();
 }

@@ -53,6 +53,8 @@ public:
 
     int32_t changeCounter() const { return static_cast<int32_t>(get32(24)); }
     void setChangeCounter(int32_t value) { put32(24, static_cast<uint32_t>(value)); }
+    // Raises the change counter by one; it wraps rather than overflows.
+    void raiseChangeCounter() { put32(24, get32(24) + 1); }
     int32_t rootPage() const { return static_cast<int32_t>(get32(28)); }
     void setRootPage(int32_t page) { put32(28, static_cast<uint32_t>(page)); }
 
