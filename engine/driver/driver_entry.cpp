@@ -22,6 +22,7 @@ namespace vellum {
 namespace {
 
 constexpr const char* kCorruptionMessage = "Possible data corruption in file";
+constexpr uint8_t kDriverFlagRemote = 0x01;  // remote access active: no flush here
 constexpr size_t kMaxCorruptionMessage = 219;
 
 bool takesKey(int operation) {
@@ -278,7 +279,9 @@ int runOperation(Call& call) {
         case kEMPTY:
             return table->empty();
         case kNAME:
-            if (table->isOpen()) {
+            // An OPEN that a fatal error cut short leaves the file registered for CLOSE but
+            // built no full name: such a table counts as closed here.
+            if (table->isOpen() && (table->stateWord & kStateOpen) != 0) {
                 call.resultText = table->fullName;
             } else {
                 call.resultText = declaredText(call.block->name, true).value_or(std::string());
@@ -329,6 +332,14 @@ int runOperation(Call& call) {
         }
         case kSTREAM:
             return 0;
+        case kFLUSH: {
+            // Ends STREAM: what the flushes held back is committed now.
+            PageFile* file = table->pageFile();
+            table->deferredFlushes = 0;
+            int result = file->commit();
+            file->endWrite();
+            return result;
+        }
         case kGETNULLS:
             call.resultText = std::string();
             return kUnsupportedFunction;
@@ -348,9 +359,45 @@ void putResultText(Call& call) {
     }
 }
 
+std::string trapName(const TableObject& table) {
+    return table.address.empty() ? std::string("table") : table.address;
+}
+
+// A fatal error of the page store while working on a table: the table keeps the fatal code and
+// answers 90 from now on. Returns 90.
+int poisonTable(TableObject& table, const FatalError& fault) {
+    table.fatalCode = fault.number();
+    table.damageCode = fault.number();
+    // Half-done changes of the failed operation must not reach the disk with a later commit of
+    // another table of the file.
+    if (PageFile* file = table.pageFile()) {
+        try {
+            file->discard();
+        } catch (const FatalError&) {
+        }
+    }
+    fileLayer().postDriverError(std::to_string(fault.number()),
+                                fault.message().empty() ? "Vellum File Driver Error"
+                                                        : fault.message());
+    return kFileSystemError;
+}
+
 int32_t finish(Call& call, int error) {
     FileControlBlock* block = call.block;
     TableObject* table = block->tableObject;
+    // The table store's flush after the operation commits and ends the access bracket, so that
+    // no lock of the file stays held between calls. Its result counts when the operation had
+    // no error of its own.
+    if (table != nullptr && (block->driverFlags & kDriverFlagRemote) == 0) {
+        FatalTrap trap(trapName(*table));
+        int flushed;
+        try {
+            flushed = flushAfterOperation(*table);
+        } catch (const FatalError& fault) {
+            flushed = poisonTable(*table, fault);
+        }
+        if (error == 0) error = flushed;
+    }
     if (table != nullptr) updateState(*table, call.key, call.operation, error);
     putResultText(call);
     if (table != nullptr) {
@@ -426,14 +473,18 @@ int32_t driverEntry(int32_t operation, FileControlBlock* block, ArgumentSlot* sl
             return finish(call, result);
         }
     }
+    bool attachedHere = false;
     if (table == nullptr && operation != kCLOSE && operation != kDESTROY) {
         if (int result = attachTableObject(block, operation == 107); result != 0) {
             return finish(call, result);
         }
         table = block->tableObject;
+        attachedHere = true;
     }
     call.table = table;
-    if (operation == 107) {
+    // Operation 107 gives back the bare table object it attached; a table object the block
+    // already had stays, and the operation is refused like any other unsupported one.
+    if (operation == 107 && attachedHere) {
         destroyTableObject(block);
         call.table = nullptr;
         return finish(call, kUnsupportedFunction);
@@ -457,7 +508,7 @@ int32_t driverEntry(int32_t operation, FileControlBlock* block, ArgumentSlot* sl
             return finish(call, kFileSystemError);
         }
     }
-    FatalTrap trap(table->address.empty() ? std::string("table") : table->address);
+    FatalTrap trap(trapName(*table));
 
     if (int result = checkState(*table, call.key, operation, call.text1); result != 0) {
         return finish(call, result);
@@ -467,20 +518,7 @@ int32_t driverEntry(int32_t operation, FileControlBlock* block, ArgumentSlot* sl
     try {
         error = runOperation(call);
     } catch (const FatalError& fault) {
-        table->fatalCode = fault.number();
-        table->damageCode = fault.number();
-        // Half-done changes of the failed operation must not reach the disk with a later
-        // commit of another table of the file.
-        if (PageFile* file = table->pageFile()) {
-            try {
-                file->discard();
-            } catch (const FatalError&) {
-            }
-        }
-        fileLayer().postDriverError(std::to_string(fault.number()),
-                                    fault.message().empty() ? "Vellum File Driver Error"
-                                                            : fault.message());
-        error = kFileSystemError;
+        error = poisonTable(*table, fault);
     }
     return finish(call, error);
 }

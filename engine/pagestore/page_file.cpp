@@ -58,8 +58,9 @@ uint32_t PageFile::size() const { return disk_ ? disk_->size() : 0; }
 void PageFile::truncate() {
     if (enlisted_) return;
     if (refreshHeader(true) != 0) fatal(1143);
-    // A commit pending on disk keeps its log area behind the pages until it is replayed.
-    if (header_.logStart() != header_.logEnd()) return;
+    // A pending commit this process reads through keeps its log area behind the pages until
+    // it is replayed.
+    if (!logAreaMap_.empty()) return;
     disk_->truncateAt(header_.endOfPages());
 }
 

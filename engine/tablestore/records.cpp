@@ -23,6 +23,26 @@ int recordCount(TableObject& table, uint32_t* count) {
     return 0;
 }
 
+int flushAfterOperation(TableObject& table) {
+    // State-word bits of the driver entry that decide the policy.
+    constexpr uint32_t kStreaming = 0x0008;
+    constexpr uint32_t kEventBuild = 0x4000;
+    constexpr unsigned kMaxDirtyPages = 40;
+    constexpr unsigned kMaxDeferred = 5000;
+    PageFile* file = table.pageFile();
+    if (!table.isOpen() || file == nullptr) return 0;
+    bool deferStream = (table.stateWord & kStreaming) != 0 &&
+                       file->dirtyCount() < kMaxDirtyPages && table.deferredFlushes < kMaxDeferred;
+    if (deferStream || (table.stateWord & kEventBuild) != 0) {
+        ++table.deferredFlushes;
+        return 0;
+    }
+    table.deferredFlushes = 0;
+    int result = file->commit();
+    file->endWrite();
+    return result;
+}
+
 namespace {
 
 template <typename T>

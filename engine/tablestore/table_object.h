@@ -102,6 +102,7 @@ public:
     bool reload = false;
     int fatalCode = 0;
     int accessMode = 0;
+    unsigned deferredFlushes = 0;  // operations whose flush STREAM held back
     TraceLog* trace = nullptr;
 
 private:

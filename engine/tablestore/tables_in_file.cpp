@@ -94,7 +94,11 @@ int TableObject::openCore(int mode, unsigned request) {
     bool found = nameRecord != nullptr && nameRecord->totalLength - nameRecord->keyLength == 4;
     TableNumber previous{};
     if (found) std::copy_n(nameRecord->data().begin(), 4, previous.begin());
-    if (nameRecord != nullptr && (request & kOpenDropName)) file.removeEntry(nameRecord);
+    // A sound name record of a table that is opened, not created, goes only once the table
+    // has opened: a failed REMOVE or RENAME must not lose the name of a table it leaves.
+    if (nameRecord != nullptr && (request & kOpenDropName) && (creating || !found)) {
+        file.removeEntry(nameRecord);
+    }
 
     if (creating) {
         if (found) removeEntriesOf(file, previous);
@@ -115,6 +119,9 @@ int TableObject::openCore(int mode, unsigned request) {
         int result = declared ? checkDefinition(file, tableNumber, definition, decimalCheck)
                               : loadDefinition(file, tableNumber, this, &definition);
         if (result != 0) return result;
+        if (request & kOpenDropName) {
+            if (Entry* name = file.findEntry(tableNameKey(tableName))) file.removeEntry(name);
+        }
         std::vector<uint8_t> collationKey = tableKey(tableNumber, kRecordTypeCollation);
         collationKey.push_back(0x01);
         Entry* collation = file.findEntry(collationKey);
@@ -191,7 +198,8 @@ int TableObject::create() {
 
 int TableObject::remove() {
     int result = openCore(kChangeMode, kOpenForWriting | kOpenDropName);
-    if (result == kFileSystemError) result = 0;
+    // A file that could not be registered at all has nothing to remove.
+    if (result == kFileSystemError && pageFile() != nullptr) result = 0;
     if (result == 0) {
         PageFile& file = *pageFile();
         Entry* anyName = firstEntryFrom(file, {kTableNameRecord});
@@ -240,6 +248,11 @@ int TableObject::renameOrCopy(const std::string& target, bool rename) {
 
     TableAddress destination;
     if (int result = splitTableAddress(target, &destination); result != 0) return result;
+    // A target file that this call creates is deleted again when there is no source to copy:
+    // a refused COPY or RENAME leaves nothing behind.
+    std::error_code probeError;
+    bool targetExisted = findOpenFile(destination.fileName, isThreadInstance()) != nullptr ||
+                         std::filesystem::exists(destination.fileName, probeError);
     OpenFile* targetFile = nullptr;
     if (int result = registerFile(destination.fileName, kCreateMode, owner, isThreadInstance(),
                                   &targetFile);
@@ -248,6 +261,7 @@ int TableObject::renameOrCopy(const std::string& target, bool rename) {
     }
     PageFile& to = *targetFile->file;
     to.beginWrite();
+    bool replacedTarget = false;
     if (Entry* existing = holdsNothing(to) ? nullptr
                                             : to.findEntry(tableNameKey(destination.tableName))) {
         if (rename) {
@@ -260,11 +274,17 @@ int TableObject::renameOrCopy(const std::string& target, bool rename) {
         }
         to.removeEntry(existing);
         removeEntriesOf(to, replaced);
+        replacedTarget = true;
     }
 
     int result = openCore(kChangeMode, rename ? (kOpenForWriting | kOpenDropName) : kOpenForWriting);
     if (result != 0) {
+        // Without a source there is nothing to replace the target's table with: forget its
+        // removal before anything commits it (closing the source commits a shared file). A
+        // file enlisted in a transaction keeps its changes for the transaction to settle.
+        if (replacedTarget && !to.isEnlisted()) to.discard();
         close();
+        if (!targetExisted) to.deleteFile();
         releaseFile(targetFile);
         return result;
     }
