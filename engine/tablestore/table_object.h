@@ -56,6 +56,10 @@ public:
     // The name of the table after name in its file's name order, or none (also when closed).
     std::optional<std::string> nextTableName(const std::string& name);
 
+    // Lets the user choose the file and table of a table that is not open (file dialog, list
+    // dialog, trial open read-only); on success the address and password are the chosen ones.
+    int chooseTable();
+
     // Reads and optionally sets a driver switch (the text after its slash); the result text.
     std::string readSwitch(const std::string& text);
 

@@ -16,6 +16,32 @@ struct StatusRecord {
     int accessMode = 0;
 };
 
+// The file layer's services to the engine. This program shows no dialogs: the file-selection
+// service chooses nothing and the list dialog is cancelled; tests derive from it to script them.
+class PlatformFileLayer : public FileLayerServices {
+public:
+    void postError(int code, FileControlBlock* file) override;
+    void postDriverError(std::string_view code, std::string_view message) override;
+    void clearError() override;
+    int currentError() override;
+    std::optional<std::string> takeText() override;
+    void putText(std::string_view text) override;
+    StatusRecord* createStatusRecord(int accessMode) override;
+    void setStatusAccessMode(StatusRecord* record, int accessMode) override;
+    void freeStatusRecord(StatusRecord* record) override;
+    int declarationError(std::string_view kind, int item, std::string_view attribute, int reason,
+                         std::string_view message) override;
+    std::optional<std::string> dataCorruptionMessage() override;
+    std::string handleOf(const void* object, HandleKind kind) override;
+    void* objectOf(std::string_view text, HandleKind kind) override;
+    void dropHandle(const void* object) override;
+    bool appendToList(std::string_view handle, std::string_view item) override;
+    int selectFile(FileSelection& request) override;
+    std::optional<std::string> chooseFromList(std::string_view title, std::string_view prompt,
+                                              std::string_view items) override;
+    void messageBox(std::string_view text, std::string_view caption, Icon icon) override;
+};
+
 // The error state of the calling thread.
 int errorCode();                    // ERRORCODE: 0 when the last call succeeded
 const std::string& fileErrorCode(); // FILEERRORCODE: the driver's own code, as text
@@ -32,7 +58,8 @@ const std::string& resultText();
 // must have been pushed; the result text is copied at once.
 int32_t callDriver(int32_t operation, FileControlBlock* block, ArgumentSlot* slots);
 
-// Installs the file layer as the engine's platform services (done once, by callDriver too).
+// Installs the file layer as the engine's platform services unless others are installed (a test's
+// scripted ones); callDriver does it too.
 void installPlatformFileLayer();
 
 }  // namespace vellum

@@ -20,6 +20,13 @@ FileLayerServices& fileLayer() {
     return *services;
 }
 
-void installFileLayer(FileLayerServices* services) { installed.store(services); }
+FileLayerServices* installFileLayer(FileLayerServices* services) {
+    return installed.exchange(services);
+}
+
+void installFileLayerIfNone(FileLayerServices* services) {
+    FileLayerServices* none = nullptr;
+    installed.compare_exchange_strong(none, services);
+}
 
 }  // namespace vellum

@@ -54,6 +54,26 @@ public:
     // no list.
     virtual bool appendToList(std::string_view handle, std::string_view item) = 0;
 
+    // The file-selection service: a request for a file (and a password) chosen by the user.
+    struct FileSelection {
+        unsigned flags = 0;  // 0x01 plain file dialog, 0x02 ask for a table name, 0x04 a password
+        std::string title;
+        std::string filter;            // description|pattern pairs, separated by "|"
+        std::string defaultExtension;
+        std::string fileName;          // in: a proposal; out: the choice, empty for none
+        size_t fileNameRoom = 0;
+        std::string tableName;
+        size_t tableNameRoom = 0;
+        std::string password;
+        size_t passwordRoom = 0;
+    };
+    // 0 or the dialog's error; an empty file name means that nothing was chosen.
+    virtual int selectFile(FileSelection& request) = 0;
+    // The list dialog: the item the user picked from items separated by "|", or none on cancel.
+    virtual std::optional<std::string> chooseFromList(std::string_view title,
+                                                      std::string_view prompt,
+                                                      std::string_view items) = 0;
+
     enum class Icon { information, warning, error };
     virtual void messageBox(std::string_view text, std::string_view caption, Icon icon) = 0;
 };
@@ -61,6 +81,9 @@ public:
 // The installed file layer. The engine cannot run without one: the file layer installs itself
 // before its first call of the driver entry.
 FileLayerServices& fileLayer();
-void installFileLayer(FileLayerServices* services);
+// Installs services (nullptr uninstalls); returns the ones installed before.
+FileLayerServices* installFileLayer(FileLayerServices* services);
+// Installs services unless some are installed already.
+void installFileLayerIfNone(FileLayerServices* services);
 
 }  // namespace vellum
