@@ -17,7 +17,6 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <memory>
 #include <span>
 #include <string>
 #include <vector>
@@ -103,10 +102,6 @@ struct Result {
 
 // Page store -------------------------------------------------------------------------------------
 
-struct EntryDeleter {
-    void operator()(vellum::Entry* entry) const { vellum::freeEntry(entry); }
-};
-
 // Inserts keys in the given order, committing every kCommitEvery inserts and at the end.
 double pageStoreInserts(const std::string& path, const std::vector<uint64_t>& order) {
     std::ofstream(path, std::ios::binary | std::ios::trunc).close();  // an empty table file
@@ -161,7 +156,7 @@ Result runPageStore(const std::string& directory, uint64_t entries,
     result.lookups = static_cast<double>(lookups.size()) / seconds(start);
 
     start = std::chrono::steady_clock::now();
-    std::unique_ptr<vellum::Entry, EntryDeleter> first(vellum::newEntry(0, 0));
+    vellum::OwnedEntry first(vellum::newEntry(0, 0));
     uint64_t walked = 0;
     for (vellum::Entry* entry = file.findNextEntry(first.get()); entry != nullptr;
          entry = file.findNextEntry(entry)) {

@@ -12,6 +12,7 @@
 #include "os/file_system.h"
 #include "tablestore/records.h"
 #include "tablestore/table_object.h"
+#include "vellum/byte_order.h"
 #include "vellum/error_codes.h"
 #include "vellum/fatal.h"
 #include "vellum/file_layer_services.h"
@@ -151,10 +152,7 @@ std::string corruptionMessage() {
 
 bool isBlank(const std::string& text) { return text.find_first_not_of(' ') == std::string::npos; }
 
-uint32_t tableLockNumber(const TableObject& table) {
-    const TableNumber& n = table.tableNumber;
-    return uint32_t{n[0]} << 24 | uint32_t{n[1]} << 16 | uint32_t{n[2]} << 8 | n[3];
-}
+uint32_t tableLockNumber(const TableObject& table) { return load32be(table.tableNumber.data()); }
 
 // What one call works with.
 struct Call {

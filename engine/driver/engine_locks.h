@@ -2,6 +2,9 @@
 // time; the transaction lock is taken shared by every call and exclusively from STARTRAN to
 // ENDTRAN, and the thread that holds it exclusively may take it shared as well; the
 // control-block lock guards the table-object pointer of control blocks shared by threads.
+// A thread waiting to take the transaction lock exclusively keeps new shared holders out, so
+// STARTRAN is not starved by busy threads; a thread already holding the lock shared (a nested
+// call) takes it again at once.
 #pragma once
 
 #include <condition_variable>
@@ -23,6 +26,7 @@ private:
     std::condition_variable changed_;
     std::thread::id exclusiveOwner_;
     unsigned shared_ = 0;
+    unsigned waitingExclusive_ = 0;
 };
 
 std::recursive_mutex& engineLock();

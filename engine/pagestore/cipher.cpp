@@ -2,6 +2,8 @@
 // enciphering and deciphering of 64-byte blocks.
 #include "pagestore/cipher.h"
 
+#include "vellum/byte_order.h"
+
 namespace vellum {
 
 namespace {
@@ -9,25 +11,13 @@ namespace {
 constexpr size_t kBlockSize = 64;
 constexpr size_t kBlockWords = 16;
 
-uint32_t load32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-
-void store32(uint8_t* p, uint32_t value) {
-    p[0] = static_cast<uint8_t>(value);
-    p[1] = static_cast<uint8_t>(value >> 8);
-    p[2] = static_cast<uint8_t>(value >> 16);
-    p[3] = static_cast<uint8_t>(value >> 24);
-}
-
 template <typename Step>
 void forEachBlock(uint8_t* buffer, size_t length, Step step) {
     uint32_t words[kBlockWords];
     for (size_t at = 0; at + kBlockSize <= length; at += kBlockSize) {
-        for (size_t i = 0; i < kBlockWords; ++i) words[i] = load32(buffer + at + 4 * i);
+        for (size_t i = 0; i < kBlockWords; ++i) words[i] = load32le(buffer + at + 4 * i);
         step(words);
-        for (size_t i = 0; i < kBlockWords; ++i) store32(buffer + at + 4 * i, words[i]);
+        for (size_t i = 0; i < kBlockWords; ++i) store32le(buffer + at + 4 * i, words[i]);
     }
 }
 
@@ -48,7 +38,7 @@ std::array<uint8_t, 64> ownerKeyBytes(std::string_view owner) {
 CipherKey makeCipherKey(std::string_view owner) {
     std::array<uint8_t, 64> bytes = ownerKeyBytes(owner);
     CipherKey key{};
-    for (size_t i = 0; i < kBlockWords; ++i) key[i] = load32(bytes.data() + 4 * i);
+    for (size_t i = 0; i < kBlockWords; ++i) key[i] = load32le(bytes.data() + 4 * i);
     // Each pass enciphers the key with itself: step i reads key word i as the earlier steps of
     // the same pass left it.
     encipherBlock(key.data(), key.data());

@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "vellum/byte_order.h"
 #include "vellum/fatal.h"
 
 namespace vellum {
@@ -11,10 +12,7 @@ namespace {
 constexpr uint8_t kMagic[4] = {0x76, 0x45, 0x6C, 0x4D};  // "vElM"
 }
 
-HeaderPage::HeaderPage() {
-    bytes_[4] = kHeaderSize & 0xFF;
-    bytes_[5] = kHeaderSize >> 8;
-}
+HeaderPage::HeaderPage() { store16le(bytes_.data() + 4, kHeaderSize); }
 
 bool HeaderPage::hasMagic() const { return std::memcmp(bytes_.data() + 14, kMagic, 4) == 0; }
 void HeaderPage::setMagic() { std::memcpy(bytes_.data() + 14, kMagic, 4); }
@@ -45,13 +43,8 @@ uint64_t HeaderPage::endOfPages() const {
     return kHeaderSize + 256 * uint64_t{rangeEnd(0)};
 }
 
-uint32_t HeaderPage::get32(unsigned at) const {
-    return uint32_t{bytes_[at]} | uint32_t{bytes_[at + 1]} << 8 | uint32_t{bytes_[at + 2]} << 16 |
-           uint32_t{bytes_[at + 3]} << 24;
-}
+uint32_t HeaderPage::get32(unsigned at) const { return load32le(bytes_.data() + at); }
 
-void HeaderPage::put32(unsigned at, uint32_t value) {
-    for (unsigned i = 0; i < 4; ++i) bytes_[at + i] = static_cast<uint8_t>(value >> (8 * i));
-}
+void HeaderPage::put32(unsigned at, uint32_t value) { store32le(bytes_.data() + at, value); }
 
 }  // namespace vellum

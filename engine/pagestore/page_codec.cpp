@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "pagestore/page_tree.h"
+#include "vellum/byte_order.h"
 #include "vellum/fatal.h"
 
 namespace vellum {
@@ -18,25 +19,6 @@ constexpr uint8_t kKeyFollows = 0x40;
 constexpr uint8_t kSharedMask = 0x3F;
 // A count never needs more than five groups of seven bits.
 constexpr unsigned kMaxCountBytes = 5;
-
-uint16_t load16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-
-uint32_t load32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-
-void store16(uint8_t* p, uint32_t value) {
-    p[0] = static_cast<uint8_t>(value);
-    p[1] = static_cast<uint8_t>(value >> 8);
-}
-
-void store32(uint8_t* p, uint32_t value) {
-    p[0] = static_cast<uint8_t>(value);
-    p[1] = static_cast<uint8_t>(value >> 8);
-    p[2] = static_cast<uint8_t>(value >> 16);
-    p[3] = static_cast<uint8_t>(value >> 24);
-}
 
 size_t roundUpToUnit(size_t size) { return (size + kPageUnit - 1) / kPageUnit * kPageUnit; }
 
@@ -166,11 +148,11 @@ size_t encodeEntries(const Entry* const* entries, size_t count, uint8_t* out) {
         }
         out[length++] = static_cast<uint8_t>(flags | shared);
         if (flags & kTotalFollows) {
-            store16(out + length, total);
+            store16le(out + length, total);
             length += 2;
         }
         if (flags & kKeyFollows) {
-            store16(out + length, entry->keyLength);
+            store16le(out + length, entry->keyLength);
             length += 2;
         }
         if (total > shared) std::memcpy(out + length, entry->bytes() + shared, total - shared);
@@ -193,12 +175,12 @@ std::vector<Entry*> decodeEntries(const uint8_t* area, size_t length, unsigned c
         uint8_t flags = area[at++];
         if (flags & kTotalFollows) {
             if (length - at < 2) fatal(1602);
-            total = load16(area + at);
+            total = load16le(area + at);
             at += 2;
         }
         if (flags & kKeyFollows) {
             if (length - at < 2) fatal(1602);
-            keyLength = load16(area + at);
+            keyLength = load16le(area + at);
             at += 2;
         }
         unsigned shared = flags & kSharedMask;
@@ -220,11 +202,11 @@ std::vector<Entry*> decodeEntries(const uint8_t* area, size_t length, unsigned c
 
 PageContents decodePageImage(const uint8_t* image, size_t slotSize, Entry* nil) {
     if (slotSize < kPageHeaderSize) fatal(1477);
-    size_t stored = load16(image + 4);
+    size_t stored = load16le(image + 4);
     if (roundUpToUnit(stored) != slotSize) fatal(1477);
-    size_t plain = load16(image + 6);
-    uint16_t sizeEstimate = load16(image + 8);
-    unsigned count = load16(image + 10);
+    size_t plain = load16le(image + 6);
+    uint16_t sizeEstimate = load16le(image + 8);
+    unsigned count = load16le(image + 10);
     uint8_t level = image[12];
     size_t header = kPageHeaderSize + (level != 0 ? 4 * static_cast<size_t>(count) : 0);
     if (header > stored || header > plain) fatal(1602);
@@ -239,8 +221,8 @@ PageContents decodePageImage(const uint8_t* image, size_t slotSize, Entry* nil) 
     }
     if (level != 0) {
         for (unsigned n = 0; n < count; ++n) {
-            guard.entries[n]->child =
-                static_cast<int32_t>(load32(image + kPageHeaderSize + 4 * static_cast<size_t>(n)));
+            const uint8_t* child = image + kPageHeaderSize + 4 * static_cast<size_t>(n);
+            guard.entries[n]->child = static_cast<int32_t>(load32le(child));
         }
     }
 
@@ -264,8 +246,8 @@ std::vector<uint8_t> buildPageImage(Entry* tree, const Entry* nil, uint8_t level
 
     size_t plain = header + encodeEntries(entries.data(), entries.size(), image.data() + header);
     if (plain > sizeEstimate) fatal(1659);
-    store16(image.data() + 8, sizeEstimate);
-    store16(image.data() + 10, static_cast<uint32_t>(entries.size()));
+    store16le(image.data() + 8, sizeEstimate);
+    store16le(image.data() + 10, static_cast<uint16_t>(entries.size()));
     image[12] = level;
 
     size_t areaLength = plain - header;
@@ -281,8 +263,8 @@ std::vector<uint8_t> buildPageImage(Entry* tree, const Entry* nil, uint8_t level
     if (slot > kMaxSlotSize) fatal(1678);
     image.resize(slot);
     std::fill(image.begin() + static_cast<std::ptrdiff_t>(stored), image.end(), kSlotFill);
-    store16(image.data() + 4, static_cast<uint32_t>(stored));
-    store16(image.data() + 6, static_cast<uint32_t>(plain));
+    store16le(image.data() + 4, static_cast<uint16_t>(stored));
+    store16le(image.data() + 6, static_cast<uint16_t>(plain));
     return image;
 }
 
@@ -290,16 +272,16 @@ void writeChildNumbers(uint8_t* image, Entry* tree, const Entry* nil) {
     size_t at = kPageHeaderSize;
     if (tree == nullptr) return;
     forEachEntry(tree, nil, [&](Entry* entry) {
-        store32(image + at, static_cast<uint32_t>(entry->child));
+        store32le(image + at, static_cast<uint32_t>(entry->child));
         at += 4;
     });
 }
 
-uint32_t imageOwnOffset(const uint8_t* image) { return load32(image); }
+uint32_t imageOwnOffset(const uint8_t* image) { return load32le(image); }
 
-void setImageOwnOffset(uint8_t* image, uint32_t offset) { store32(image, offset); }
+void setImageOwnOffset(uint8_t* image, uint32_t offset) { store32le(image, offset); }
 
-uint16_t imageStoredSize(const uint8_t* image) { return load16(image + 4); }
+uint16_t imageStoredSize(const uint8_t* image) { return load16le(image + 4); }
 
 uint32_t imageSlotSize(const uint8_t* image) {
     return static_cast<uint32_t>(roundUpToUnit(imageStoredSize(image)));

@@ -9,6 +9,7 @@
 
 #include "pagestore/page_file.h"
 #include "tablestore/table_definition.h"
+#include "vellum/byte_order.h"
 #include "vellum/file_layer_services.h"
 
 namespace vellum {
@@ -30,8 +31,9 @@ int componentItem(unsigned key, unsigned component) {
 }
 
 std::array<uint8_t, 7> blockKey(const TableNumber& table, uint16_t number) {
-    return {table[0], table[1], table[2], table[3], kRecordTypeDefinition,
-            static_cast<uint8_t>(number & 0xFF), static_cast<uint8_t>(number >> 8)};
+    std::array<uint8_t, 7> key = {table[0], table[1], table[2], table[3], kRecordTypeDefinition};
+    store16le(key.data() + 5, number);
+    return key;
 }
 
 // Appends the elementary items of the stream.
@@ -39,8 +41,9 @@ class StreamWriter {
 public:
     void byte(uint8_t value) { bytes_.push_back(value); }
     void word(uint32_t value) {
-        bytes_.push_back(static_cast<uint8_t>(value & 0xFF));
-        bytes_.push_back(static_cast<uint8_t>((value >> 8) & 0xFF));
+        uint8_t bytes[2];
+        store16le(bytes, static_cast<uint16_t>(value));
+        bytes_.insert(bytes_.end(), bytes, bytes + 2);
     }
     // A text ends at its first zero byte, which would otherwise end it when read back.
     void text(const std::optional<std::string>& value) {
@@ -75,9 +78,8 @@ public:
         return block_[position_++];
     }
     uint16_t word() {
-        uint16_t low = byte();
-        uint16_t high = byte();
-        return static_cast<uint16_t>(low | (high << 8));
+        const uint8_t bytes[2] = {byte(), byte()};  // a braced list reads them in order
+        return load16le(bytes);
     }
     std::optional<std::string> text() {
         uint8_t first = byte();

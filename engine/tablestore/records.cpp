@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "tablestore/table_object.h"
+#include "vellum/byte_order.h"
 #include "vellum/error_codes.h"
 
 namespace vellum {
@@ -17,9 +18,7 @@ int recordCount(TableObject& table, uint32_t* count) {
     key.push_back(kRecordTypeData);
     Entry* record = file->header().changeCounter() == 0 ? nullptr : file->findEntry(key);
     if (record == nullptr || record->totalLength - record->keyLength < 8) return kAccessDenied;
-    const uint8_t* data = record->data().data();
-    *count = uint32_t{data[0]} | uint32_t{data[1]} << 8 | uint32_t{data[2]} << 16 |
-             uint32_t{data[3]} << 24;
+    *count = load32le(record->data().data());
     return 0;
 }
 

@@ -1,6 +1,8 @@
 // Table objects: making one for a control block, building its descriptors, key prefixes.
 #include "tablestore/table_object.h"
 
+#include <algorithm>
+
 namespace vellum {
 
 TableObject::TableObject(FileControlBlock* declaration)
@@ -19,8 +21,9 @@ std::vector<uint8_t> tableKey(const TableNumber& table, uint8_t type) {
 }
 
 std::vector<uint8_t> tableNameKey(const std::string& name) {
-    std::vector<uint8_t> key{kTableNameRecord};
-    key.insert(key.end(), name.begin(), name.end());
+    std::vector<uint8_t> key(name.size() + 1);
+    key[0] = kTableNameRecord;
+    std::copy(name.begin(), name.end(), key.begin() + 1);
     return key;
 }
 

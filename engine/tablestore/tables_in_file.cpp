@@ -10,6 +10,8 @@
 #include "tablestore/collation.h"
 #include "tablestore/table_address.h"
 #include "tablestore/table_object.h"
+#include "vellum/byte_order.h"
+#include "vellum/entry.h"
 #include "vellum/error_codes.h"
 
 namespace vellum {
@@ -20,11 +22,6 @@ constexpr int kInspectMode = 0x40;
 constexpr int kChangeMode = 0x42;
 constexpr int kCreateMode = 0x142;
 
-struct LooseEntryDeleter {
-    void operator()(Entry* entry) const { freeEntry(entry); }
-};
-using LooseEntry = std::unique_ptr<Entry, LooseEntryDeleter>;
-
 // A file never committed holds no entries; searching it in read mode would have to create its
 // root first.
 bool holdsNothing(PageFile& file) { return file.header().changeCounter() == 0; }
@@ -33,7 +30,7 @@ bool holdsNothing(PageFile& file) { return file.header().changeCounter() == 0; }
 Entry* firstEntryFrom(PageFile& file, const std::vector<uint8_t>& key) {
     if (holdsNothing(file)) return nullptr;
     if (Entry* exact = file.findEntry(key)) return exact;
-    LooseEntry probe(newEntry(key));
+    OwnedEntry probe(newEntry(key));
     return file.findNextEntry(probe.get());
 }
 
@@ -46,15 +43,6 @@ std::vector<uint8_t> countRecordKey(const TableNumber& table, uint8_t selector) 
     std::vector<uint8_t> key = tableKey(table, kRecordTypeCount);
     key.push_back(selector);
     return key;
-}
-
-uint32_t bigEndian(const uint8_t* bytes) {
-    return uint32_t{bytes[0]} << 24 | uint32_t{bytes[1]} << 16 | uint32_t{bytes[2]} << 8 |
-           bytes[3];
-}
-
-void putBigEndian(uint8_t* bytes, uint32_t value) {
-    for (int i = 3; i >= 0; --i, value >>= 8) bytes[i] = static_cast<uint8_t>(value);
 }
 
 }  // namespace
@@ -173,7 +161,7 @@ int TableObject::close() {
     int result = 0;
     if (PageFile* file = pageFile()) {
         if (damageCode != 0) {
-            file->releaseLocks(bigEndian(tableNumber.data()));
+            file->releaseLocks(load32be(tableNumber.data()));
             damageCode = 0;
         } else {
             result = file->commit();
@@ -293,11 +281,11 @@ int TableObject::renameOrCopy(const std::string& target, bool rename) {
         to.insertEntry(newEntry(tableNameKey(destination.tableName), tableNumber));
     } else {
         TableNumber number = to.nextRecordNumber();
-        uint32_t base = bigEndian(to.nextRecordNumber().data());
+        uint32_t base = load32be(to.nextRecordNumber().data());
         uint32_t highest = base;
         auto renumber = [&](uint8_t* bytes) {
-            uint32_t moved = base + bigEndian(bytes);
-            putBigEndian(bytes, moved);
+            uint32_t moved = base + load32be(bytes);
+            store32be(bytes, moved);
             highest = std::max(highest, moved);
         };
         std::vector<uint8_t> prefix(tableNumber.begin(), tableNumber.end());
@@ -317,21 +305,17 @@ int TableObject::renameOrCopy(const std::string& target, bool rename) {
                     renumber(copy->bytes() + copy->keyLength - 4);
                 }
             } else if (type == kRecordTypeCount && dataLength == 8) {
-                uint32_t second = uint32_t{data[4]} | uint32_t{data[5]} << 8 |
-                                  uint32_t{data[6]} << 16 | uint32_t{data[7]} << 24;
-                if (second != 0) {
-                    second += base;
-                    for (int i = 0; i < 4; ++i) data[4 + i] = static_cast<uint8_t>(second >> (8 * i));
-                }
+                uint32_t second = load32le(data + 4);
+                if (second != 0) store32le(data + 4, second + base);
             }
             position.assign(entry->key().begin(), entry->key().end());
             if (rename) from.removeEntry(entry);
             to.insertEntry(copy);
-            LooseEntry probe(newEntry(position));
+            OwnedEntry probe(newEntry(position));
             entry = from.findNextEntry(probe.get());
         }
         uint8_t counter[4];
-        putBigEndian(counter, highest);
+        store32be(counter, highest);
         to.setRecordNumber(counter);
         to.insertEntry(newEntry(tableNameKey(destination.tableName), number));
     }
@@ -346,7 +330,7 @@ int TableObject::renameOrCopy(const std::string& target, bool rename) {
 
 std::optional<std::string> nextTableNameIn(PageFile& file, const std::string& name) {
     if (holdsNothing(file)) return std::nullopt;
-    LooseEntry probe(newEntry(tableNameKey(name)));
+    OwnedEntry probe(newEntry(tableNameKey(name)));
     Entry* next = file.findNextEntry(probe.get());
     if (next == nullptr || next->keyLength <= 1 || next->bytes()[0] != kTableNameRecord) {
         return std::nullopt;

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "charset/charset.h"
 #include "filelayer/handle_registry.h"
 
 namespace vellum {
@@ -105,6 +106,10 @@ std::optional<std::string> PlatformFileLayer::chooseFromList(std::string_view, s
                                                              std::string_view) {
     return std::nullopt;
 }
+
+void PlatformFileLayer::ansiToOem(std::span<uint8_t> bytes) { convertAnsiToOem(bytes); }
+
+void PlatformFileLayer::oemToAnsi(std::span<uint8_t> bytes) { convertOemToAnsi(bytes); }
 
 int errorCode() { return state.code; }
 const std::string& fileErrorCode() { return state.fileErrorCode; }

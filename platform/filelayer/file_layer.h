@@ -1,7 +1,8 @@
 // The file layer of our application platform: the per-thread error state that applications
 // read as ERRORCODE, FILEERRORCODE and FILEERROR, the string stack that carries text arguments
-// into the driver entry and result texts out of it, status records, and the declaration-error
-// report. It implements the services the driver entry asks for and installs them.
+// into the driver entry and result texts out of it, status records, the declaration-error
+// report and the character-set conversion. It implements the services the driver entry asks for
+// and installs them.
 #pragma once
 
 #include <string>
@@ -40,6 +41,9 @@ public:
     std::optional<std::string> chooseFromList(std::string_view title, std::string_view prompt,
                                               std::string_view items) override;
     void messageBox(std::string_view text, std::string_view caption, Icon icon) override;
+    // Windows-1252 <-> code page 437 by the platform's character sets.
+    void ansiToOem(std::span<uint8_t> bytes) override;
+    void oemToAnsi(std::span<uint8_t> bytes) override;
 };
 
 // The error state of the calling thread.

@@ -24,6 +24,7 @@
 #include "pagestore/page_file.h"
 #include "support/child_process.h"
 #include "support/temp_dir.h"
+#include "vellum/byte_order.h"
 #include "vellum/error_codes.h"
 #include "vellum/operation_codes.h"
 
@@ -478,7 +479,7 @@ void setRecordCount(TableObject& table, uint32_t count) {
     file.beginWrite();
     file.removeEntry(file.findEntry(key));
     std::vector<uint8_t> data(8, 0);
-    for (int i = 0; i < 4; ++i) data[static_cast<size_t>(i)] = static_cast<uint8_t>(count >> (8 * i));
+    store32le(data.data(), count);
     file.insertEntry(newEntry(key, data));
     ASSERT_EQ(file.commit(), 0);
     file.endWrite();

@@ -8,6 +8,7 @@
 #include <initializer_list>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "driver/driver_entry.h"
@@ -111,15 +112,7 @@ public:
     // Clears the thread's error state, pushes the texts in order and calls the entry.
     CallResult call(int32_t operation, std::initializer_list<ArgumentSlot> slots = {},
                     std::initializer_list<std::string> texts = {}) {
-        std::vector<ArgumentSlot> arguments(slots);
-        arguments.resize(arguments.size() + 4, 0);
-        clearErrorState();
-        for (const std::string& text : texts) pushText(text);
-        CallResult result;
-        result.value = callDriver(operation, &block_, arguments.data());
-        result.error = errorCode();
-        result.text = resultText();
-        return result;
+        return callWith(operation, std::vector<ArgumentSlot>(slots), texts);
     }
 
     // The same for an operation whose first slot is a key control block.
@@ -128,14 +121,7 @@ public:
                        std::initializer_list<std::string> texts = {}) {
         std::vector<ArgumentSlot> arguments{reinterpret_cast<ArgumentSlot>(&key)};
         arguments.insert(arguments.end(), more.begin(), more.end());
-        arguments.resize(arguments.size() + 4, 0);
-        clearErrorState();
-        for (const std::string& text : texts) pushText(text);
-        CallResult result;
-        result.value = callDriver(operation, &block_, arguments.data());
-        result.error = errorCode();
-        result.text = resultText();
-        return result;
+        return callWith(operation, std::move(arguments), texts);
     }
 
     // CREATE, then OPEN in a mode; the first error met, or 0.
@@ -145,6 +131,19 @@ public:
     }
 
 private:
+    // call and callKey: the arguments are followed by four empty slots.
+    CallResult callWith(int32_t operation, std::vector<ArgumentSlot> arguments,
+                        std::initializer_list<std::string> texts) {
+        arguments.resize(arguments.size() + 4, 0);
+        clearErrorState();
+        for (const std::string& text : texts) pushText(text);
+        CallResult result;
+        result.value = callDriver(operation, &block_, arguments.data());
+        result.error = errorCode();
+        result.text = resultText();
+        return result;
+    }
+
     std::string name_;
     std::vector<KeyShape> keyShapes_;
     std::vector<uint8_t> record_;

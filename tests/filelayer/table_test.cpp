@@ -11,7 +11,6 @@
 #include <cstdint>
 #include <filesystem>
 #include <array>
-#include <memory>
 #include <optional>
 #include <string>
 #include <tuple>
@@ -26,6 +25,7 @@
 #include "support/temp_dir.h"
 #include "tablestore/open_file_registry.h"
 #include "tablestore/table_object.h"
+#include "vellum/byte_order.h"
 #include "vellum/entry.h"
 #include "vellum/operation_codes.h"
 
@@ -38,20 +38,11 @@ using ::testing::IsEmpty;
 
 std::string canonicalDir(const test::TempDir& dir) { return fs::canonical(dir.path()).string(); }
 
-uint32_t bigEndian(const uint8_t* bytes) {
-    return uint32_t{bytes[0]} << 24 | uint32_t{bytes[1]} << 16 | uint32_t{bytes[2]} << 8 |
-           bytes[3];
-}
-
 std::vector<uint8_t> bigEndianBytes(uint32_t value) {
-    return {static_cast<uint8_t>(value >> 24), static_cast<uint8_t>(value >> 16),
-            static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value)};
+    std::vector<uint8_t> bytes(4);
+    store32be(bytes.data(), value);
+    return bytes;
 }
-
-struct LooseEntryDeleter {
-    void operator()(Entry* entry) const { freeEntry(entry); }
-};
-using LooseEntry = std::unique_ptr<Entry, LooseEntryDeleter>;
 
 // A table file opened on its own, to look at its table names, entries and record counter.
 class FileView {
@@ -69,7 +60,7 @@ public:
     std::optional<uint32_t> tableNumber(const std::string& name) {
         Entry* record = file_.findEntry(tableNameKey(name));
         if (record == nullptr || record->data().size() != 4) return std::nullopt;
-        return bigEndian(record->data().data());
+        return load32be(record->data().data());
     }
 
     std::vector<std::string> names() { return tableNamesIn(file_); }
@@ -78,7 +69,7 @@ public:
     std::vector<std::pair<std::vector<uint8_t>, std::vector<uint8_t>>> entriesOf(uint32_t table) {
         std::vector<uint8_t> prefix = bigEndianBytes(table);
         std::vector<std::pair<std::vector<uint8_t>, std::vector<uint8_t>>> entries;
-        LooseEntry probe(newEntry(prefix));
+        OwnedEntry probe(newEntry(prefix));
         Entry* entry = file_.findEntry(prefix);
         if (entry == nullptr) entry = file_.findNextEntry(probe.get());
         while (entry != nullptr && entry->keyLength >= 4 &&
@@ -91,7 +82,7 @@ public:
         return entries;
     }
 
-    uint32_t recordCounter() { return bigEndian(file_.header().recordCounter()); }
+    uint32_t recordCounter() { return load32be(file_.header().recordCounter()); }
 
 private:
     PageFile file_;
@@ -182,7 +173,7 @@ uint32_t addRawRecord(const std::string& path, const std::string& tableName, uin
     file.insertEntry(newEntry(memo, std::vector<uint8_t>(10, fill)));
     EXPECT_EQ(file.commit(), 0);
     file.endWrite();
-    return bigEndian(record.data());
+    return load32be(record.data());
 }
 
 // The record numbers an entry carries, by its record type: data records and memo chunks in the
@@ -193,10 +184,10 @@ std::vector<uint32_t> recordNumbersOf(
     for (const auto& [key, data] : entries) {
         uint8_t type = key[4];
         if (type == 0xF3 || type == 0xFC) {
-            numbers.push_back(bigEndian(key.data() + 5));
+            numbers.push_back(load32be(key.data() + 5));
         } else if (type <= 0xEF) {
-            numbers.push_back(data.size() == 4 ? bigEndian(data.data())
-                                               : bigEndian(key.data() + key.size() - 4));
+            numbers.push_back(data.size() == 4 ? load32be(data.data())
+                                               : load32be(key.data() + key.size() - 4));
         }
     }
     return numbers;

@@ -7,13 +7,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <map>
-#include <memory>
 #include <span>
 #include <stdexcept>
 
 #include "os/file_system.h"
 #include "pagestore/page_file.h"
 #include "pagestore/tree_check.h"
+#include "support/scoped_file_system.h"
 #include "vellum/entry.h"
 #include "vellum/fatal.h"
 
@@ -120,25 +120,11 @@ private:
     std::map<int, std::string> open_;
 };
 
-// Installs a file system for the lifetime of the object.
-class InstalledFileSystem {
-public:
-    explicit InstalledFileSystem(os::FileSystem& fileSystem) { os::setFileSystem(&fileSystem); }
-    ~InstalledFileSystem() { os::setFileSystem(nullptr); }
-    InstalledFileSystem(const InstalledFileSystem&) = delete;
-    InstalledFileSystem& operator=(const InstalledFileSystem&) = delete;
-};
-
-struct EntryDeleter {
-    void operator()(Entry* entry) const { freeEntry(entry); }
-};
-using LooseEntry = std::unique_ptr<Entry, EntryDeleter>;
-
 // Walks every entry from the start, each step asking for the entry after the one before, as a
 // reader of the whole file does. Stops at kWalkLimit entries or at the first key that is not
 // greater than the previous one.
 void walk(PageFile& file, WalkOutcome& outcome) {
-    LooseEntry start(newEntry(0, 0));
+    OwnedEntry start(newEntry(0, 0));
     std::vector<uint8_t> last;  // the sentinel's empty key
     Entry* entry = file.findNextEntry(start.get());
     while (entry != nullptr) {
@@ -158,7 +144,7 @@ void walk(PageFile& file, WalkOutcome& outcome) {
             // on from a loose copy of the key.
             file.findEntry(last);
             file.findPreviousEntry(last);
-            LooseEntry probe(newEntry(last));
+            OwnedEntry probe(newEntry(last));
             entry = file.findNextEntry(probe.get());
         } else {
             entry = file.findNextEntry(entry);
@@ -170,7 +156,7 @@ void walk(PageFile& file, WalkOutcome& outcome) {
 // changes that free pages, renew separators, split pages and move them between classes.
 void change(PageFile& file, WalkOutcome& outcome) {
     std::vector<std::vector<uint8_t>> victims;
-    LooseEntry start(newEntry(0, 0));
+    OwnedEntry start(newEntry(0, 0));
     Entry* entry = file.findNextEntry(start.get());
     for (unsigned i = 0; entry != nullptr && i < 512; ++i) {
         if (i % 8 == 0) victims.emplace_back(entry->key().begin(), entry->key().end());
@@ -285,7 +271,7 @@ std::string changeViolation(const WalkOutcome& before, const WalkOutcome& after)
 
 WalkReport runOpenAndWalk(const uint8_t* data, size_t size) {
     MemoryFileSystem fileSystem;
-    InstalledFileSystem installed(fileSystem);
+    test::ScopedFileSystem installed(fileSystem);
     FatalTrap trap(kFileName);
     WalkReport report;
     report.readMode = runMode(fileSystem, data, size, 0x40, false);
@@ -319,7 +305,7 @@ namespace {
 // filler that packs well.
 std::vector<uint8_t> seedKey(unsigned i, size_t length) {
     std::vector<uint8_t> key(length, 'x');
-    char digits[8];
+    char digits[12];
     std::snprintf(digits, sizeof digits, "%05u", i);
     for (size_t n = 0; n < 5 && n < length; ++n) key[n] = static_cast<uint8_t>(digits[n]);
     return key;
@@ -384,7 +370,7 @@ std::vector<uint8_t> makePendingFile(MemoryFileSystem& fileSystem, const SeedSha
 
 std::vector<SeedFile> makeSeedFiles() {
     MemoryFileSystem fileSystem;
-    InstalledFileSystem installed(fileSystem);
+    test::ScopedFileSystem installed(fileSystem);
     FatalTrap trap;
     std::vector<SeedFile> seeds;
     seeds.push_back({"empty", {}});

@@ -15,6 +15,8 @@
 #include "pagestore/page_codec.h"
 #include "pagestore/page_file.h"
 #include "pagestore/page_tree.h"
+#include "support/entry_text.h"
+#include "vellum/byte_order.h"
 #include "vellum/entry.h"
 
 namespace vellum::fuzz {
@@ -121,7 +123,7 @@ std::vector<uint8_t> pageImage(const PageLayout& layout) {
     unsigned estimate = 13;
     for (size_t i = 0; i < layout.keys.size(); ++i) {
         const std::string& key = layout.keys[i];
-        Entry* entry = newEntry({reinterpret_cast<const uint8_t*>(key.data()), key.size()});
+        Entry* entry = test::makeEntry(key);
         entry->child = i < layout.children.size() ? layout.children[i] : 0;
         estimate += entry->totalLength + 5 + (layout.level > 0 ? 4 : 0);
         entries.push_back(entry);
@@ -230,9 +232,8 @@ TEST(FuzzRegression, ARootOutsideEveryRangeIsFatal) {
 // their stored size claims, filled with bytes that are no page.
 std::vector<uint8_t> logImage(uint32_t ownOffset, uint16_t storedSize, size_t length) {
     std::vector<uint8_t> image(length, 0xB0);
-    for (unsigned i = 0; i < 4; ++i) image[i] = static_cast<uint8_t>(ownOffset >> (8 * i));
-    image[4] = static_cast<uint8_t>(storedSize);
-    image[5] = static_cast<uint8_t>(storedSize >> 8);
+    store32le(image.data(), ownOffset);
+    store16le(image.data() + 4, storedSize);
     return image;
 }
 

@@ -3,15 +3,15 @@
 
 #include <string>
 
+#include "support/entry_text.h"
 #include "vellum/entry.h"
 #include "vellum/fatal.h"
 
 namespace vellum {
 namespace {
 
-std::span<const uint8_t> bytesOf(const std::string& s) {
-    return {reinterpret_cast<const uint8_t*>(s.data()), s.size()};
-}
+using test::bytesOf;
+using test::dataOf;
 
 TEST(Entry, KeyOrderIsUnsignedBytesThenLength) {
     struct Case {
@@ -32,7 +32,7 @@ TEST(Entry, DataPlaysNoPartInTheOrder) {
     Entry* a = newEntry(bytesOf("key"), bytesOf("zzz"));
     Entry* b = newEntry(bytesOf("key"), bytesOf("aaa"));
     EXPECT_EQ(compareKeys(*a, *b), 0);
-    EXPECT_EQ(std::string(a->data().begin(), a->data().end()), "zzz");
+    EXPECT_EQ(dataOf(a), "zzz");
     freeEntry(a);
     freeEntry(b);
 }

@@ -8,16 +8,13 @@
 #include <string>
 #include <vector>
 
+#include "vellum/byte_order.h"
+
 namespace vellum {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 using Block = std::array<uint32_t, 16>;
-
-uint32_t loadLittleEndian(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
 
 TEST(OwnerKeyBytes, OneCharacterOwner) {
     // The owner and its terminating zero alternate: even steps add i to 0, odd ones to c.
@@ -47,7 +44,7 @@ TEST(OwnerKeyBytes, LongerOwnerCyclesThroughItsTerminatingZero) {
 TEST(CipherKey, IsTheKeyBytesEncipheredTwiceWithThemselves) {
     std::array<uint8_t, 64> bytes = ownerKeyBytes("Kestrel");
     CipherKey expected;
-    for (size_t i = 0; i < 16; ++i) expected[i] = loadLittleEndian(bytes.data() + 4 * i);
+    for (size_t i = 0; i < 16; ++i) expected[i] = load32le(bytes.data() + 4 * i);
     CipherKey raw = expected;
     encipherBlock(expected.data(), expected.data());
     encipherBlock(expected.data(), expected.data());
@@ -105,10 +102,10 @@ TEST(CipherBuffer, WorksOnLittleEndianWords) {
     Bytes buffer(64);
     for (size_t i = 0; i < 64; ++i) buffer[i] = static_cast<uint8_t>(i * 5 + 1);
     Block words;
-    for (size_t i = 0; i < 16; ++i) words[i] = loadLittleEndian(buffer.data() + 4 * i);
+    for (size_t i = 0; i < 16; ++i) words[i] = load32le(buffer.data() + 4 * i);
     encipherBlock(words.data(), key.data());
     encipherBuffer(buffer.data(), buffer.size(), key);
-    for (size_t i = 0; i < 16; ++i) EXPECT_EQ(loadLittleEndian(buffer.data() + 4 * i), words[i]);
+    for (size_t i = 0; i < 16; ++i) EXPECT_EQ(load32le(buffer.data() + 4 * i), words[i]);
 }
 
 TEST(CipherBuffer, WholePageRoundTrips) {

@@ -7,8 +7,6 @@
 
 #include <cstdint>
 #include <map>
-#include <memory>
-#include <span>
 #include <string>
 #include <vector>
 
@@ -17,24 +15,13 @@
 #include "pagestore/page_file.h"
 #include "pagestore/page_tree.h"
 #include "pagestore/tree_check.h"
+#include "support/entry_text.h"
 #include "support/temp_dir.h"
 #include "vellum/fatal.h"
 
 namespace vellum::test {
 
 using Contents = std::map<std::string, std::string>;
-
-inline std::span<const uint8_t> bytesOf(const std::string& text) {
-    return {reinterpret_cast<const uint8_t*>(text.data()), text.size()};
-}
-
-inline std::string keyText(const Entry* entry) {
-    return std::string(entry->key().begin(), entry->key().end());
-}
-
-inline std::string dataText(const Entry* entry) {
-    return std::string(entry->data().begin(), entry->data().end());
-}
 
 // Text that the page codec cannot pack (no runs), so that image sizes follow the data.
 inline std::string unpackableText(size_t length, unsigned seed) {
@@ -53,13 +40,10 @@ inline std::string unpackableText(size_t length, unsigned seed) {
 // Every entry of the file but the sentinel, in the current bracket. Each step searches from a
 // private copy of the last key, so no cached entry is held across a page fetch.
 inline Contents readContents(PageFile& file) {
-    struct Free {
-        void operator()(Entry* entry) const { freeEntry(entry); }
-    };
     Contents contents;
-    std::unique_ptr<Entry, Free> position(newEntry(std::span<const uint8_t>{}));
+    OwnedEntry position(makeEntry(""));
     while (Entry* next = file.findNextEntry(position.get())) {
-        contents[keyText(next)] = dataText(next);
+        contents[keyOf(next)] = dataOf(next);
         position.reset(copyEntryKey(*next));
     }
     return contents;
@@ -74,9 +58,20 @@ inline void applyChanges(PageFile& file, const Contents& from, const Contents& t
     for (const auto& [key, data] : to) {
         auto found = from.find(key);
         if (found == from.end() || found->second != data) {
-            file.insertEntry(newEntry(bytesOf(key), bytesOf(data)));
+            file.insertEntry(makeEntry(key, data));
         }
     }
+}
+
+// Opens the file in a mode that writes and, when that succeeds, opens a write bracket and turns
+// the contents from `from` into `to`. Returns the result of the open.
+inline int openAndChange(PageFile& file, const std::string& path, const Contents& from,
+                         const Contents& to, int mode = 0x42) {
+    int result = file.open(path, mode, "");
+    if (result != 0) return result;
+    file.beginWrite();
+    applyChanges(file, from, to);
+    return 0;
 }
 
 // Opens a file read-only (deny none) and reads it. A file never committed has no root; its first
@@ -139,6 +134,12 @@ inline Contents settleAndCheck(const std::string& path, int mode = 0x42) {
     return readContents(file);
 }
 
+// A reader finds `expected` in the file, and so does settleAndCheck.
+inline void expectStoredAs(const std::string& path, const Contents& expected) {
+    EXPECT_EQ(readTable(path), expected);
+    EXPECT_EQ(settleAndCheck(path), expected);
+}
+
 // A hand-made two-level tree: an index root over the given leaves. Pages are laid out class by
 // class, packed, the root first in its class and leaves in key order within theirs; extraGap
 // leaves that many free units below the range of each class listed (allowed below ranges of
@@ -166,7 +167,7 @@ inline std::vector<int32_t> writeTreeFile(const std::string& path,
         Page& leaf = pages[i + 1];
         if (i == 0) leaf.entries.push_back(newEntry(0, 0));
         for (const auto& [key, data] : leaves[i]) {
-            leaf.entries.push_back(newEntry(bytesOf(key), bytesOf(data)));
+            leaf.entries.push_back(makeEntry(key, data));
         }
         for (Entry* entry : leaf.entries) leaf.estimate += entry->totalLength + 5;
         buildImage(leaf);

@@ -27,23 +27,38 @@ uint32_t ownOffsetAt(const std::string& bytes, uint64_t offset) {
     return imageOwnOffset(reinterpret_cast<const uint8_t*>(bytes.data() + offset));
 }
 
-TEST(Commit, TheFirstCommitOfAnEmptyFileWritesPagesInPlaceAndOnlyTheHeaderThroughTheLog) {
-    FatalTrap trap("test file");
-    test::TempDir dir;
-    std::string path = dir.file("t.vlm");
-    test::writeFileBytes(path, "");
+// After stage one the header at offset 0 is the old one pointing at the log area, with the new
+// change counter so that other processes look at it.
+void expectOldHeaderPointingAtTheLog(const std::string& bytes, const HeaderPage& original) {
+    HeaderPage atZero = headerAt(bytes, 0);
+    HeaderPage expected = original;
+    expected.setLogStart(atZero.logStart());
+    expected.setLogEnd(atZero.logEnd());
+    expected.setChangeCounter(original.changeCounter() + 1);
+    EXPECT_EQ(slice(bytes, 0, kHeaderSize),
+              std::string(reinterpret_cast<const char*>(expected.bytes()), kHeaderSize));
+}
+
+// Each test works on the file t.vlm of a directory of its own, under a fatal trap.
+class Commit : public ::testing::Test {
+protected:
+    FatalTrap trap_{"test file"};
+    test::TempDir dir_;
+    const std::string path_ = dir_.file("t.vlm");
+};
+
+TEST_F(Commit, TheFirstCommitOfAnEmptyFileWritesPagesInPlaceAndOnlyTheHeaderThroughTheLog) {
+    test::writeFileBytes(path_, "");
     const Contents contents = {{"apple", "red"}, {"kiwi", "green"}, {"plum", "blue"}};
 
     PageFile file;
-    ASSERT_EQ(file.open(path, 0x42, ""), 0);
-    file.beginWrite();
-    test::applyChanges(file, {}, contents);
+    ASSERT_EQ(test::openAndChange(file, path_, {}, contents), 0);
     ASSERT_EQ(file.commitStageOne(), 0);
 
     // One leaf of class 1 in slot 0, straight behind the header; the log area right behind
     // it holds nothing but the new header.
     const uint32_t endOfPages = kHeaderSize + kPageUnit;
-    std::string bytes = test::readFileBytes(path);
+    std::string bytes = test::readFileBytes(path_);
     ASSERT_EQ(bytes.size(), endOfPages + kHeaderSize);
     EXPECT_EQ(ownOffsetAt(bytes, kHeaderSize), kHeaderSize);
     HeaderPage atZero = headerAt(bytes, 0);
@@ -66,7 +81,7 @@ TEST(Commit, TheFirstCommitOfAnEmptyFileWritesPagesInPlaceAndOnlyTheHeaderThroug
     const std::string page = slice(bytes, kHeaderSize, kPageUnit);
 
     ASSERT_EQ(file.commitStageTwo(), 0);
-    bytes = test::readFileBytes(path);
+    bytes = test::readFileBytes(path_);
     EXPECT_EQ(slice(bytes, kHeaderSize, kPageUnit), page);
     HeaderPage settled = headerAt(bytes, 0);
     EXPECT_EQ(settled.logStart(), endOfPages);
@@ -77,43 +92,32 @@ TEST(Commit, TheFirstCommitOfAnEmptyFileWritesPagesInPlaceAndOnlyTheHeaderThroug
     EXPECT_EQ(settled.changeCounter(), 3) << "stage two writes the header, the reset raises it";
     file.close();
 
-    EXPECT_EQ(test::readTable(path), contents);
-    EXPECT_EQ(test::settleAndCheck(path), contents);
+    test::expectStoredAs(path_, contents);
 }
 
-TEST(Commit, AChangedPageGoesThroughTheLogAndIsThenCopiedIntoPlace) {
-    FatalTrap trap("test file");
-    test::TempDir dir;
-    std::string path = dir.file("t.vlm");
+TEST_F(Commit, AChangedPageGoesThroughTheLogAndIsThenCopiedIntoPlace) {
     const Contents before = {{"apple", "red"}, {"kiwi", "green"}, {"plum", "blue"}};
     Contents after = before;
     after["kiwi"] = "brown";
-    test::writeTable(path, before);
-    const std::string original = test::readFileBytes(path);
+    test::writeTable(path_, before);
+    const std::string original = test::readFileBytes(path_);
     const HeaderPage originalHeader = headerAt(original, 0);
     const uint32_t endOfPages = kHeaderSize + kPageUnit;
     ASSERT_EQ(originalHeader.endOfPages(), endOfPages);
 
     PageFile file;
-    ASSERT_EQ(file.open(path, 0x42, ""), 0);
-    file.beginWrite();
-    test::applyChanges(file, before, after);
+    ASSERT_EQ(test::openAndChange(file, path_, before, after), 0);
     ASSERT_EQ(file.commitStageOne(), 0);
 
     // The page and the header go to the log area behind the pages; the live page is untouched
     // and the header at offset 0 is the old one pointing at the log, with the new change
     // counter so that other processes look at it.
-    std::string bytes = test::readFileBytes(path);
+    std::string bytes = test::readFileBytes(path_);
     EXPECT_EQ(slice(bytes, kHeaderSize, kPageUnit), slice(original, kHeaderSize, kPageUnit));
     HeaderPage atZero = headerAt(bytes, 0);
     EXPECT_EQ(atZero.logStart(), endOfPages);
     EXPECT_EQ(atZero.logEnd(), endOfPages + kPageUnit + kHeaderSize);
-    HeaderPage expected = originalHeader;
-    expected.setLogStart(atZero.logStart());
-    expected.setLogEnd(atZero.logEnd());
-    expected.setChangeCounter(originalHeader.changeCounter() + 1);
-    EXPECT_EQ(slice(bytes, 0, kHeaderSize),
-              std::string(reinterpret_cast<const char*>(expected.bytes()), kHeaderSize));
+    expectOldHeaderPointingAtTheLog(bytes, originalHeader);
     EXPECT_EQ(ownOffsetAt(bytes, endOfPages), kHeaderSize);
     const std::string loggedPage = slice(bytes, endOfPages, kPageUnit);
     EXPECT_NE(loggedPage.find("brown"), std::string::npos);
@@ -123,7 +127,7 @@ TEST(Commit, AChangedPageGoesThroughTheLogAndIsThenCopiedIntoPlace) {
     EXPECT_EQ(logged.logEnd(), atZero.logEnd());
 
     ASSERT_EQ(file.commitStageTwo(), 0);
-    bytes = test::readFileBytes(path);
+    bytes = test::readFileBytes(path_);
     EXPECT_EQ(slice(bytes, kHeaderSize, kPageUnit), loggedPage);
     HeaderPage settled = headerAt(bytes, 0);
     EXPECT_EQ(settled.logStart(), endOfPages);
@@ -131,8 +135,7 @@ TEST(Commit, AChangedPageGoesThroughTheLogAndIsThenCopiedIntoPlace) {
     EXPECT_EQ(settled.changeCounter(), originalHeader.changeCounter() + 2);
     file.close();
 
-    EXPECT_EQ(test::readTable(path), after);
-    EXPECT_EQ(test::settleAndCheck(path), after);
+    test::expectStoredAs(path_, after);
 }
 
 // Leaves of two small entries each (class 1), keyed "a" and "a2", "b" and "b2", ...; the first
@@ -156,19 +159,16 @@ int32_t leafOf(PageFile& file, const std::string& key) {
     return file.descendTo(test::bytesOf(key), 0)->pageNumber;
 }
 
-TEST(Commit, APageGrowingPastOneUnitMovesToRangeTwoAndTheLastPageOfRangeOneFillsItsSlot) {
-    FatalTrap trap("test file");
-    test::TempDir dir;
-    std::string path = dir.file("t.vlm");
+TEST_F(Commit, APageGrowingPastOneUnitMovesToRangeTwoAndTheLastPageOfRangeOneFillsItsSlot) {
     std::vector<Contents> leaves = smallLeaves(3);
-    std::vector<int32_t> pages = test::writeTreeFile(path, leaves);
+    std::vector<int32_t> pages = test::writeTreeFile(path_, leaves);
     ASSERT_EQ(pages, (std::vector<int32_t>{1, 2, 3}));  // the root is page 0
     const Contents before = allOf(leaves);
     Contents after = before;
     after["a"] = test::unpackableText(260, 1);
 
     PageFile file;
-    ASSERT_EQ(file.open(path, 0x42, ""), 0);
+    ASSERT_EQ(file.open(path_, 0x42, ""), 0);
     ASSERT_TRUE(checkTree(file).ok());
     file.beginWrite();
     test::applyChanges(file, before, after);
@@ -186,28 +186,24 @@ TEST(Commit, APageGrowingPastOneUnitMovesToRangeTwoAndTheLastPageOfRangeOneFills
     EXPECT_EQ(test::readContents(file), after);
     file.close();
 
-    EXPECT_EQ(test::readTable(path), after);
-    EXPECT_EQ(test::settleAndCheck(path), after);
+    test::expectStoredAs(path_, after);
 }
 
-TEST(Commit, TheFirstPageOfClassThreeTakesTheSlotAtRangeEndThreeAndPushesHigherRangesUp) {
-    FatalTrap trap("test file");
-    test::TempDir dir;
-    std::string path = dir.file("t.vlm");
+TEST_F(Commit, TheFirstPageOfClassThreeTakesTheSlotAtRangeEndThreeAndPushesHigherRangesUp) {
     // Range 1: root, a, b. Range 2: c, d. Range 3 empty. Range 4: e, f.
     std::vector<Contents> leaves = smallLeaves(2);
     leaves.push_back({{"c", test::unpackableText(350, 3)}, {"c2", ""}});
     leaves.push_back({{"d", test::unpackableText(350, 4)}, {"d2", ""}});
     leaves.push_back({{"e", test::unpackableText(900, 5)}, {"e2", ""}});
     leaves.push_back({{"f", test::unpackableText(900, 6)}, {"f2", ""}});
-    std::vector<int32_t> pages = test::writeTreeFile(path, leaves);
+    std::vector<int32_t> pages = test::writeTreeFile(path_, leaves);
     ASSERT_EQ(pages, (std::vector<int32_t>{1, 2, 3, 5, 7, 11}));
     const Contents before = allOf(leaves);
     Contents after = before;
     after["b2"] = test::unpackableText(600, 2);
 
     PageFile file;
-    ASSERT_EQ(file.open(path, 0x42, ""), 0);
+    ASSERT_EQ(file.open(path_, 0x42, ""), 0);
     ASSERT_TRUE(checkTree(file).ok());
     file.beginWrite();
     test::applyChanges(file, before, after);
@@ -234,17 +230,13 @@ TEST(Commit, TheFirstPageOfClassThreeTakesTheSlotAtRangeEndThreeAndPushesHigherR
     EXPECT_TRUE(report.ok()) << ::testing::PrintToString(report.problems);
     file.close();
 
-    EXPECT_EQ(test::readTable(path), after);
-    EXPECT_EQ(test::settleAndCheck(path), after);
+    test::expectStoredAs(path_, after);
 }
 
-TEST(Commit, AFreedPageKeepsItsSlotAndItsPlaceInTheOldHeaderUntilTheSwitch) {
-    FatalTrap trap("test file");
-    test::TempDir dir;
-    std::string path = dir.file("t.vlm");
+TEST_F(Commit, AFreedPageKeepsItsSlotAndItsPlaceInTheOldHeaderUntilTheSwitch) {
     std::vector<Contents> leaves = smallLeaves(4);
-    test::writeTreeFile(path, leaves);
-    const std::string original = test::readFileBytes(path);
+    test::writeTreeFile(path_, leaves);
+    const std::string original = test::readFileBytes(path_);
     const HeaderPage originalHeader = headerAt(original, 0);
     const uint64_t oldEnd = originalHeader.endOfPages();
     const Contents before = allOf(leaves);
@@ -254,31 +246,23 @@ TEST(Commit, AFreedPageKeepsItsSlotAndItsPlaceInTheOldHeaderUntilTheSwitch) {
     after["a2"] = "changed";
 
     PageFile file;
-    ASSERT_EQ(file.open(path, 0x42, ""), 0);
-    file.beginWrite();
-    test::applyChanges(file, before, after);
+    ASSERT_EQ(test::openAndChange(file, path_, before, after), 0);
     // The emptied leaf, in the top slot of range 1, is given back at once.
     EXPECT_LT(file.header().endOfPages(), oldEnd);
     ASSERT_EQ(file.commitStageOne(), 0);
 
     // Its slot still belongs to the old state: neither the log area nor a page of the new
     // state is written into it, and the header at offset 0 still has the old ranges.
-    std::string bytes = test::readFileBytes(path);
+    std::string bytes = test::readFileBytes(path_);
     EXPECT_TRUE(slice(bytes, kHeaderSize, oldEnd - kHeaderSize) ==
                 slice(original, kHeaderSize, oldEnd - kHeaderSize));
     HeaderPage atZero = headerAt(bytes, 0);
-    HeaderPage expected = originalHeader;
-    expected.setLogStart(atZero.logStart());
-    expected.setLogEnd(atZero.logEnd());
-    expected.setChangeCounter(originalHeader.changeCounter() + 1);
-    EXPECT_EQ(slice(bytes, 0, kHeaderSize),
-              std::string(reinterpret_cast<const char*>(expected.bytes()), kHeaderSize));
+    expectOldHeaderPointingAtTheLog(bytes, originalHeader);
     EXPECT_GE(atZero.logStart(), oldEnd);
     ASSERT_EQ(file.commitStageTwo(), 0);
     file.close();
 
-    EXPECT_EQ(test::readTable(path), after);
-    EXPECT_EQ(test::settleAndCheck(path), after);
+    test::expectStoredAs(path_, after);
 }
 
 // A change that rewrites live pages (through the log), grows one into class 2 and one into
@@ -307,9 +291,7 @@ FaultCase mixedChange(const std::string& path) {
 std::pair<int, int> countWrites(const std::string& path, const FaultCase& c) {
     test::writeFileBytes(path, c.base);
     PageFile file;
-    EXPECT_EQ(file.open(path, 0x42, ""), 0);
-    file.beginWrite();
-    test::applyChanges(file, c.before, c.after);
+    EXPECT_EQ(test::openAndChange(file, path, c.before, c.after), 0);
     test::FaultyFileSystem counter;
     test::ScopedFileSystem scoped(counter);
     EXPECT_EQ(file.commitStageOne(), 0);
@@ -319,23 +301,18 @@ std::pair<int, int> countWrites(const std::string& path, const FaultCase& c) {
     return {stageOne, counter.writes() - stageOne};
 }
 
-TEST(Commit, AFailedWriteInStageOneFailsTheCommitAndKeepsTheOldContents) {
-    FatalTrap trap("test file");
-    test::TempDir dir;
-    std::string path = dir.file("t.vlm");
-    const FaultCase c = mixedChange(path);
-    const auto [stageOne, stageTwo] = countWrites(path, c);
+TEST_F(Commit, AFailedWriteInStageOneFailsTheCommitAndKeepsTheOldContents) {
+    const FaultCase c = mixedChange(path_);
+    const auto [stageOne, stageTwo] = countWrites(path_, c);
     ASSERT_GE(stageOne, 4) << "pages in place, pages and header into the log, header switch";
     const uint64_t oldEnd = headerAt(c.base, 0).endOfPages();
-    ASSERT_GT(test::diskHeader(path).endOfPages(), oldEnd) << "no page lands beyond the old end";
+    ASSERT_GT(test::diskHeader(path_).endOfPages(), oldEnd) << "no page lands beyond the old end";
 
     for (int k = 1; k <= stageOne; ++k) {
         SCOPED_TRACE("failed write " + std::to_string(k) + " of " + std::to_string(stageOne));
-        test::writeFileBytes(path, c.base);
+        test::writeFileBytes(path_, c.base);
         PageFile file;
-        ASSERT_EQ(file.open(path, 0x42, ""), 0);
-        file.beginWrite();
-        test::applyChanges(file, c.before, c.after);
+        ASSERT_EQ(test::openAndChange(file, path_, c.before, c.after), 0);
         test::FaultyFileSystem faulty;
         faulty.failWriteAt = k;
         {
@@ -345,57 +322,45 @@ TEST(Commit, AFailedWriteInStageOneFailsTheCommitAndKeepsTheOldContents) {
         EXPECT_FALSE(file.isDirty());
         EXPECT_EQ(faulty.writes(), k) << "nothing is written after the failure";
         // The live part of the file is as it was; the same PageFile reloads the old state.
-        std::string bytes = test::readFileBytes(path);
+        std::string bytes = test::readFileBytes(path_);
         EXPECT_TRUE(slice(bytes, 0, oldEnd) == slice(c.base, 0, oldEnd)) << "live data changed";
         EXPECT_EQ(test::readContents(file), c.before);
         EXPECT_TRUE(checkTree(file).ok());
         file.close();
-        EXPECT_EQ(test::readTable(path), c.before);
-        EXPECT_EQ(test::settleAndCheck(path), c.before);
+        test::expectStoredAs(path_, c.before);
     }
 }
 
-TEST(Commit, AFailedWriteInStageTwoLeavesTheCommitInTheLogForRecovery) {
-    FatalTrap trap("test file");
-    test::TempDir dir;
-    std::string path = dir.file("t.vlm");
-    const FaultCase c = mixedChange(path);
-    const auto [stageOne, stageTwo] = countWrites(path, c);
+TEST_F(Commit, AFailedWriteInStageTwoLeavesTheCommitInTheLogForRecovery) {
+    const FaultCase c = mixedChange(path_);
+    const auto [stageOne, stageTwo] = countWrites(path_, c);
     ASSERT_GE(stageTwo, 3) << "logged pages, header, reset header";
 
     for (int k = stageOne + 1; k <= stageOne + stageTwo; ++k) {
         SCOPED_TRACE("failed write " + std::to_string(k));
-        test::writeFileBytes(path, c.base);
+        test::writeFileBytes(path_, c.base);
         {
             PageFile file;
-            ASSERT_EQ(file.open(path, 0x42, ""), 0);
-            file.beginWrite();
-            test::applyChanges(file, c.before, c.after);
+            ASSERT_EQ(test::openAndChange(file, path_, c.before, c.after), 0);
             test::FaultyFileSystem faulty;
             faulty.failWriteAt = k;
             test::ScopedFileSystem scoped(faulty);
             EXPECT_EQ(file.commit(), 0) << "stage one made the commit safe";
             EXPECT_FALSE(file.isDirty());
         }
-        EXPECT_EQ(test::readTable(path), c.after);
-        EXPECT_EQ(test::settleAndCheck(path), c.after);
+        test::expectStoredAs(path_, c.after);
     }
 }
 
-TEST(Commit, AfterAFailedWriteInStageTwoTheSameFileReadsAndCommitsOnTheNewState) {
-    FatalTrap trap("test file");
-    test::TempDir dir;
-    std::string path = dir.file("t.vlm");
-    const FaultCase c = mixedChange(path);
-    const auto [stageOne, stageTwo] = countWrites(path, c);
+TEST_F(Commit, AfterAFailedWriteInStageTwoTheSameFileReadsAndCommitsOnTheNewState) {
+    const FaultCase c = mixedChange(path_);
+    const auto [stageOne, stageTwo] = countWrites(path_, c);
 
     for (int k = stageOne + 1; k <= stageOne + stageTwo; ++k) {
         SCOPED_TRACE("failed write " + std::to_string(k));
-        test::writeFileBytes(path, c.base);
+        test::writeFileBytes(path_, c.base);
         PageFile file;
-        ASSERT_EQ(file.open(path, 0x42, ""), 0);
-        file.beginWrite();
-        test::applyChanges(file, c.before, c.after);
+        ASSERT_EQ(test::openAndChange(file, path_, c.before, c.after), 0);
         test::FaultyFileSystem faulty;
         faulty.failWriteAt = k;
         {
@@ -413,8 +378,7 @@ TEST(Commit, AfterAFailedWriteInStageTwoTheSameFileReadsAndCommitsOnTheNewState)
         ASSERT_EQ(file.commit(), 0);
         EXPECT_EQ(test::readContents(file), next);
         file.close();
-        EXPECT_EQ(test::readTable(path), next);
-        EXPECT_EQ(test::settleAndCheck(path), next);
+        test::expectStoredAs(path_, next);
     }
 }
 

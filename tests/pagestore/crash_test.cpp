@@ -93,9 +93,7 @@ void runCommit(const std::string& path, const Scenario& s, os::FileSystem* fileS
     FatalTrap trap("test file");
     test::writeFileBytes(path, s.base);
     PageFile file;
-    ASSERT_EQ(file.open(path, mode, ""), 0);
-    file.beginWrite();
-    test::applyChanges(file, s.before, s.after);
+    ASSERT_EQ(test::openAndChange(file, path, s.before, s.after, mode), 0);
     if (fileSystem == nullptr) {
         commit(file);
         return;
@@ -107,27 +105,33 @@ void runCommit(const std::string& path, const Scenario& s, os::FileSystem* fileS
 void fullCommit(PageFile& file) { EXPECT_EQ(file.commit(), 0); }
 void stageOneOnly(PageFile& file) { EXPECT_EQ(file.commitStageOne(), 0); }
 
-TEST(CrashStop, EveryStopInACommitLeavesTheOldOrTheNewContents) {
-    FatalTrap trap("test file");
-    test::TempDir dir;
-    std::string path = dir.file("t.vlm");
+// Each test works on the file t.vlm of a directory of its own, under a fatal trap; the base files
+// of the scenarios are made in the same directory.
+class CrashStop : public ::testing::Test {
+protected:
+    FatalTrap trap_{"test file"};
+    test::TempDir dir_;
+    const std::string path_ = dir_.file("t.vlm");
+};
+
+TEST_F(CrashStop, EveryStopInACommitLeavesTheOldOrTheNewContents) {
     // Shared files lock reader slots while committing and recovering, deny-write files lock
     // the writer byte to recover, deny-all files lock nothing.
     const std::pair<int, const char*> modes[] = {
         {0x42, "deny none"}, {0x22, "deny write"}, {0x12, "deny all"}};
-    for (const Scenario& s : scenarios(dir)) {
+    for (const Scenario& s : scenarios(dir_)) {
         SCOPED_TRACE(s.name);
         ASSERT_NE(s.before, s.after);
         test::FaultyFileSystem stageOneCounter;
-        runCommit(path, s, &stageOneCounter, stageOneOnly);
+        runCommit(path_, s, &stageOneCounter, stageOneOnly);
         const int stageOne = stageOneCounter.writes();
         test::FaultyFileSystem counter;
-        runCommit(path, s, &counter, fullCommit);
+        runCommit(path_, s, &counter, fullCommit);
         const int total = counter.writes();
         ASSERT_GT(total, stageOne);
         if (std::string(s.name) == "root split") {
             PageFile file;
-            ASSERT_EQ(file.open(path, 0x40, ""), 0);
+            ASSERT_EQ(file.open(path_, 0x40, ""), 0);
             EXPECT_EQ(checkTree(file).levels, 2u) << "the commit splits the root";
         }
 
@@ -140,14 +144,14 @@ TEST(CrashStop, EveryStopInACommitLeavesTheOldOrTheNewContents) {
                 test::FaultyFileSystem faulty;
                 faulty.stopAfterWrite = k;
                 faulty.stopAction = test::FaultyFileSystem::StopAction::dropWrites;
-                runCommit(path, s, &faulty, fullCommit, mode);
+                runCommit(path_, s, &faulty, fullCommit, mode);
                 ASSERT_TRUE(faulty.stopped());
                 // The header switch is the last write of stage one: before it the old state,
                 // from it on the new.
                 const Contents& expected = k < stageOne ? s.before : s.after;
-                EXPECT_EQ(test::readTable(path), expected);
-                EXPECT_EQ(test::settleAndCheck(path, mode), expected);
-                EXPECT_EQ(test::readTable(path), expected);
+                EXPECT_EQ(test::readTable(path_), expected);
+                EXPECT_EQ(test::settleAndCheck(path_, mode), expected);
+                EXPECT_EQ(test::readTable(path_), expected);
             }
         }
     }
@@ -176,44 +180,37 @@ Contents writeOnTop(const std::string& path, const Contents& expected) {
     return changed;
 }
 
-TEST(CrashStop, ALogAreaCutShortOpensWithTheOldStateAndIsResetByAWriter) {
-    FatalTrap trap("test file");
-    test::TempDir dir;
-    std::string path = dir.file("t.vlm");
-    for (const Scenario& s : scenarios(dir)) {
+TEST_F(CrashStop, ALogAreaCutShortOpensWithTheOldStateAndIsResetByAWriter) {
+    for (const Scenario& s : scenarios(dir_)) {
         SCOPED_TRACE(s.name);
-        runCommit(path, s, nullptr, stageOneOnly);
-        const HeaderPage pending = test::diskHeader(path);
+        runCommit(path_, s, nullptr, stageOneOnly);
+        const HeaderPage pending = test::diskHeader(path_);
         ASSERT_LT(pending.logStart(), pending.logEnd());
         // Cut inside the header image at the end of the log area, and inside its first image.
         for (uint32_t length : {pending.logEnd() - kPageUnit, pending.logStart() + 64}) {
             SCOPED_TRACE("cut at " + std::to_string(length));
-            runCommit(path, s, nullptr, stageOneOnly);
-            std::filesystem::resize_file(path, length);
-            const std::string cut = test::readFileBytes(path);
+            runCommit(path_, s, nullptr, stageOneOnly);
+            std::filesystem::resize_file(path_, length);
+            const std::string cut = test::readFileBytes(path_);
 
-            EXPECT_EQ(test::readTable(path), s.before);
-            EXPECT_TRUE(test::readFileBytes(path) == cut) << "a reader writes nothing";
-            Contents expected = writeOnTop(path, s.before);
-            EXPECT_EQ(test::readTable(path), expected);
-            EXPECT_EQ(test::settleAndCheck(path), expected);
+            EXPECT_EQ(test::readTable(path_), s.before);
+            EXPECT_TRUE(test::readFileBytes(path_) == cut) << "a reader writes nothing";
+            Contents expected = writeOnTop(path_, s.before);
+            test::expectStoredAs(path_, expected);
         }
     }
 }
 
-TEST(CrashStop, AFilePendingBetweenTheStagesIsReadThroughThenReplayedBeforeTheFirstChange) {
-    FatalTrap trap("test file");
-    test::TempDir dir;
-    std::string path = dir.file("t.vlm");
-    for (const Scenario& s : scenarios(dir)) {
+TEST_F(CrashStop, AFilePendingBetweenTheStagesIsReadThroughThenReplayedBeforeTheFirstChange) {
+    for (const Scenario& s : scenarios(dir_)) {
         SCOPED_TRACE(s.name);
-        runCommit(path, s, nullptr, stageOneOnly);
-        const std::string pending = test::readFileBytes(path);
-        ASSERT_NE(test::diskHeader(path).logStart(), test::diskHeader(path).logEnd());
+        runCommit(path_, s, nullptr, stageOneOnly);
+        const std::string pending = test::readFileBytes(path_);
+        ASSERT_NE(test::diskHeader(path_).logStart(), test::diskHeader(path_).logEnd());
 
         // A reader sees the new state through the log area and leaves the file as it is.
-        EXPECT_EQ(test::readTable(path), s.after);
-        EXPECT_TRUE(test::readFileBytes(path) == pending) << "a reader writes nothing";
+        EXPECT_EQ(test::readTable(path_), s.after);
+        EXPECT_TRUE(test::readFileBytes(path_) == pending) << "a reader writes nothing";
 
         // A writer that opened in read mode, and so reads through the log too, replays it when
         // its first write bracket opens, before the change that opens it; its commit then
@@ -224,47 +221,41 @@ TEST(CrashStop, AFilePendingBetweenTheStagesIsReadThroughThenReplayedBeforeTheFi
         {
             FatalTrap trap("test file");
             PageFile file;
-            ASSERT_EQ(file.open(path, 0x42, ""), 0);
+            ASSERT_EQ(file.open(path_, 0x42, ""), 0);
             EXPECT_EQ(test::readContents(file), s.after);
             file.beginWrite();
-            file.insertEntry(newEntry(test::bytesOf("0"), test::bytesOf("first")));
-            HeaderPage header = test::diskHeader(path);
+            file.insertEntry(test::makeEntry("0", "first"));
+            HeaderPage header = test::diskHeader(path_);
             EXPECT_EQ(header.logStart(), header.logEnd()) << "the log area was not replayed";
-            file.insertEntry(newEntry(test::bytesOf("zz"), test::bytesOf("last")));
+            file.insertEntry(test::makeEntry("zz", "last"));
             ASSERT_EQ(file.commit(), 0);
             EXPECT_EQ(test::readContents(file), expected);
             TreeCheckReport report = checkTree(file);
             EXPECT_TRUE(report.ok()) << ::testing::PrintToString(report.problems);
             file.close();
         }
-        EXPECT_EQ(test::readTable(path), expected);
-        EXPECT_EQ(test::settleAndCheck(path), expected);
+        test::expectStoredAs(path_, expected);
     }
 }
 
-TEST(CrashStop, AProcessThatHadTheFileOpenSeesACommitLeftBetweenTheStages) {
-    FatalTrap trap("test file");
-    test::TempDir dir;
-    std::string path = dir.file("t.vlm");
-    for (const Scenario& s : scenarios(dir)) {
+TEST_F(CrashStop, AProcessThatHadTheFileOpenSeesACommitLeftBetweenTheStages) {
+    for (const Scenario& s : scenarios(dir_)) {
         SCOPED_TRACE(s.name);
         if (s.base.empty()) continue;  // a file never committed cannot be read before
-        test::writeFileBytes(path, s.base);
+        test::writeFileBytes(path_, s.base);
         // Two processes have the file open and have read it; one of them commits and stops
         // between the stages.
         PageFile reader;
-        ASSERT_EQ(reader.open(path, 0x40, ""), 0);
+        ASSERT_EQ(reader.open(path_, 0x40, ""), 0);
         EXPECT_EQ(test::readContents(reader), s.before);
         reader.endBracket();
         PageFile writer;
-        ASSERT_EQ(writer.open(path, 0x42, ""), 0);
+        ASSERT_EQ(writer.open(path_, 0x42, ""), 0);
         EXPECT_EQ(test::readContents(writer), s.before);
         writer.endBracket();
         {
             PageFile stopped;
-            ASSERT_EQ(stopped.open(path, 0x42, ""), 0);
-            stopped.beginWrite();
-            test::applyChanges(stopped, s.before, s.after);
+            ASSERT_EQ(test::openAndChange(stopped, path_, s.before, s.after), 0);
             ASSERT_EQ(stopped.commitStageOne(), 0);
         }
         // The reader's next bracket reads through the log area; the writer replays it before
@@ -280,7 +271,7 @@ TEST(CrashStop, AProcessThatHadTheFileOpenSeesACommitLeftBetweenTheStages) {
         writer.close();
         EXPECT_EQ(test::readContents(reader), expected);
         reader.close();
-        EXPECT_EQ(test::settleAndCheck(path), expected);
+        EXPECT_EQ(test::settleAndCheck(path_), expected);
     }
 }
 

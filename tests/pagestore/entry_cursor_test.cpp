@@ -7,41 +7,27 @@
 #include <cstdint>
 #include <functional>
 #include <iterator>
-#include <memory>
 #include <random>
-#include <span>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "fatal_matchers.h"
 #include "pagestore/entry_cursor.h"
+#include "pagestore/new_file_fixture.h"
 #include "pagestore/page_file.h"
 #include "pagestore/page_tree.h"
 #include "pagestore/tree_check.h"
+#include "support/entry_text.h"
 #include "support/temp_dir.h"
 #include "vellum/entry.h"
 
 namespace vellum {
 namespace {
 
-std::span<const uint8_t> bytesOf(std::string_view text) {
-    return {reinterpret_cast<const uint8_t*>(text.data()), text.size()};
-}
-
-Entry* makeEntry(std::string_view key, std::string_view data = {}) {
-    return newEntry(bytesOf(key), bytesOf(data));
-}
-
-std::string keyOf(const Entry* entry) {
-    return entry ? std::string(reinterpret_cast<const char*>(entry->bytes()), entry->keyLength)
-                 : "<none>";
-}
-
-std::string dataOf(const Entry* entry) {
-    auto data = entry->data();
-    return {reinterpret_cast<const char*>(data.data()), data.size()};
-}
+using test::bytesOf;
+using test::dataOf;
+using test::keyOf;
+using test::makeEntry;
 
 std::string varied(size_t length, unsigned seed = 0) {
     std::string data(length, '\0');
@@ -56,23 +42,10 @@ std::string key(uint32_t n) {
             static_cast<char>(n)};
 }
 
-class EntryCursorTest : public ::testing::Test {
+class EntryCursorTest : public test::NewFileTest {
 protected:
     void SetUp() override { openNew("cursor.vlm"); }
 
-    void openNew(const std::string& name) {
-        // A new object for every file: a PageFile is not reused for another file after close.
-        file_ = std::make_unique<PageFile>();
-        path_ = dir_.file(name);
-        test::writeFileBytes(path_, "");
-        ASSERT_EQ(file_->open(path_, 0x42, ""), 0);
-        file_->beginWrite();
-    }
-    void reopen(bool write = true) {
-        file_->close();
-        ASSERT_EQ(file_->open(path_, 0x42, ""), 0);
-        if (write) file_->beginWrite();
-    }
     // Keys 2, 4, ..., 2 * count with data of dataLength, inserted in a shuffled order.
     void fill(uint32_t count, size_t dataLength) {
         std::vector<uint32_t> numbers(count);
@@ -91,22 +64,6 @@ protected:
         collect(file_->rootPage()->pageNumber, out);
         return out;
     }
-    // Checks the whole tree. Before a commit, slots freed by removals leave holes in the class
-    // ranges that the commit packs, so range problems count only in a committed file.
-    TreeCheckReport expectSound(bool committed = true) {
-        TreeCheckReport report = checkTree(*file_);
-        std::string problems;
-        for (const std::string& problem : report.problems) {
-            if (committed || problem.rfind("range ", 0) != 0) problems += problem + "\n";
-        }
-        EXPECT_EQ(problems, "");
-        return report;
-    }
-
-    FatalTrap trap_;
-    test::TempDir dir_;
-    std::string path_;
-    std::unique_ptr<PageFile> file_;
 
 private:
     void collect(int32_t number, std::vector<std::vector<std::string>>& out) {

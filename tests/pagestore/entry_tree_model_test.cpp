@@ -9,13 +9,12 @@
 #include <iterator>
 #include <map>
 #include <random>
-#include <span>
 #include <string>
-#include <string_view>
 
 #include "pagestore/entry_cursor.h"
 #include "pagestore/page_file.h"
 #include "pagestore/tree_check.h"
+#include "support/entry_text.h"
 #include "support/temp_dir.h"
 #include "vellum/entry.h"
 #include "vellum/fatal.h"
@@ -23,19 +22,10 @@
 namespace vellum {
 namespace {
 
-std::span<const uint8_t> bytesOf(std::string_view text) {
-    return {reinterpret_cast<const uint8_t*>(text.data()), text.size()};
-}
-
-std::string keyOf(const Entry* entry) {
-    return entry ? std::string(reinterpret_cast<const char*>(entry->bytes()), entry->keyLength)
-                 : "<none>";
-}
-
-std::string dataOf(const Entry* entry) {
-    auto data = entry->data();
-    return {reinterpret_cast<const char*>(data.data()), data.size()};
-}
+using test::bytesOf;
+using test::dataOf;
+using test::keyOf;
+using test::makeEntry;
 
 // Printable form of a key for failure messages.
 std::string shown(const std::string& key) {
@@ -110,10 +100,6 @@ private:
             for (char& c : data) c = static_cast<char>(below(256));
         }
         return data;
-    }
-
-    Entry* makeEntry(const std::string& key, const std::string& data) {
-        return newEntry(bytesOf(key), bytesOf(data));
     }
 
     // A present key near a random one.

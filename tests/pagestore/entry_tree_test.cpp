@@ -8,42 +8,30 @@
 #include <cstdint>
 #include <functional>
 #include <iterator>
-#include <memory>
 #include <new>
 #include <numeric>
 #include <random>
-#include <span>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "fatal_matchers.h"
+#include "pagestore/new_file_fixture.h"
 #include "pagestore/page_file.h"
 #include "pagestore/page_tree.h"
 #include "pagestore/tree_check.h"
+#include "support/entry_text.h"
 #include "support/temp_dir.h"
 #include "vellum/entry.h"
 
 namespace vellum {
 namespace {
 
-std::span<const uint8_t> bytesOf(std::string_view text) {
-    return {reinterpret_cast<const uint8_t*>(text.data()), text.size()};
-}
-
-Entry* makeEntry(std::string_view key, std::string_view data = {}) {
-    return newEntry(bytesOf(key), bytesOf(data));
-}
-
-std::string keyOf(const Entry* entry) {
-    return {reinterpret_cast<const char*>(entry->bytes()), entry->keyLength};
-}
-
-std::string dataOf(const Entry* entry) {
-    auto data = entry->data();
-    return {reinterpret_cast<const char*>(data.data()), data.size()};
-}
+using test::bytesOf;
+using test::dataOf;
+using test::keyOf;
+using test::makeEntry;
 
 // Data of a given length that does not pack into runs.
 std::string varied(size_t length) {
@@ -113,23 +101,10 @@ std::string numberKey(uint32_t n, size_t filler = 28) {
     return key + std::string(filler, 'k');
 }
 
-class EntryTreeTest : public ::testing::Test {
+class EntryTreeTest : public test::NewFileTest {
 protected:
-    void SetUp() override { openNew(path_); }
+    void SetUp() override { openNew("tree.vlm"); }
 
-    void openNew(const std::string& path) {
-        // A new object for every file: a PageFile is not reused for another file after close.
-        file_ = std::make_unique<PageFile>();
-        path_ = path;
-        test::writeFileBytes(path_, "");
-        ASSERT_EQ(file_->open(path_, 0x42, ""), 0);
-        file_->beginWrite();
-    }
-    void reopen(bool write = true) {
-        file_->close();
-        ASSERT_EQ(file_->open(path_, 0x42, ""), 0);
-        if (write) file_->beginWrite();
-    }
     void insert(std::string_view key, std::string_view data = {}) {
         file_->insertEntry(makeEntry(key, data));
     }
@@ -137,23 +112,7 @@ protected:
         Entry* entry = file_->findEntry(bytesOf(key));
         return entry ? dataOf(entry) : "<none>";
     }
-    // Checks the whole tree. Before a commit, slots freed by removals leave holes in the class
-    // ranges that the commit packs, so range problems count only in a committed file.
-    TreeCheckReport expectSound(bool committed = true) {
-        TreeCheckReport report = checkTree(*file_);
-        std::string problems;
-        for (const std::string& problem : report.problems) {
-            if (committed || problem.rfind("range ", 0) != 0) problems += problem + "\n";
-        }
-        EXPECT_EQ(problems, "");
-        return report;
-    }
     unsigned rootLevel() { return file_->rootPage()->level; }
-
-    FatalTrap trap_;
-    test::TempDir dir_;
-    std::string path_ = dir_.file("tree.vlm");
-    std::unique_ptr<PageFile> file_;
 };
 
 TEST(EntryTree, TheFirstSearchOfANewFileNeedsWriteMode) {
@@ -260,7 +219,7 @@ TEST_F(EntryTreeTest, SplitRule) {
     int fileNumber = 0;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        openNew(dir_.file("split" + std::to_string(++fileNumber) + ".vlm"));
+        openNew("split" + std::to_string(++fileNumber) + ".vlm");
         for (size_t i = 0; i < c.totals.size(); ++i) {
             std::string key = "k" + std::to_string(100 + i);
             insert(key, varied(c.totals[i] - key.size()));
@@ -297,7 +256,7 @@ TEST_F(EntryTreeTest, EntriesAndKeysTooLargeToShareAPageAreFatal1364) {
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.count) + " of " + std::to_string(c.total) + " with keys of " +
                      std::to_string(c.keyLength));
-        openNew(dir_.file("large" + std::to_string(++fileNumber) + ".vlm"));
+        openNew("large" + std::to_string(++fileNumber) + ".vlm");
         std::vector<std::string> keys;
         std::string data = varied(c.total - c.keyLength);
         int fatalNumber = 0;
@@ -386,7 +345,7 @@ TEST_F(EntryTreeTest, RemovingTheLastEntryOfALeafFreesTheLeaf) {
     // Entries of 7600 bytes cannot share a leaf: every one stands alone below the root.
     for (bool committed : {false, true}) {
         SCOPED_TRACE(committed ? "committed pages" : "new pages");
-        openNew(dir_.file(committed ? "c.vlm" : "n.vlm"));
+        openNew(committed ? "c.vlm" : "n.vlm");
         for (const char* key : {"b", "c", "d", "e"}) insert(key, varied(7599));
         if (committed) {
             file_->commit();

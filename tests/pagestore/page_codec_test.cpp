@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "pagestore/page_tree.h"
+#include "vellum/byte_order.h"
 #include "vellum/fatal.h"
 
 namespace vellum {
@@ -30,11 +31,10 @@ Bytes concat(std::initializer_list<Bytes> parts) {
 size_t roundUp(size_t size) { return (size + 255) / 256 * 256; }
 
 void put16(Bytes& image, size_t at, size_t value) {
-    image[at] = static_cast<uint8_t>(value);
-    image[at + 1] = static_cast<uint8_t>(value >> 8);
+    store16le(image.data() + at, static_cast<uint16_t>(value));
 }
 
-size_t get16(const Bytes& image, size_t at) { return image[at] | (image[at + 1] << 8); }
+size_t get16(const Bytes& image, size_t at) { return load16le(image.data() + at); }
 
 // Runs f under a fatal trap and returns the fatal number it raised, or 0.
 template <typename F>

@@ -9,14 +9,13 @@
 #include "pagestore/open_mode.h"
 #include "pagestore/page_tree.h"
 #include "pagestore/table_file_builder.h"
+#include "support/entry_text.h"
 #include "support/temp_dir.h"
 
 namespace vellum {
 namespace {
 
-std::string keyOf(const Entry* entry) {
-    return std::string(entry->key().begin(), entry->key().end());
-}
+using test::keyOf;
 
 TEST(OpenMode, FlagsAndPlatformRequests) {
     struct Case {

@@ -15,27 +15,22 @@
 
 #include "fatal_matchers.h"
 #include "pagestore/page_tree.h"
+#include "vellum/byte_order.h"
 #include "vellum/entry.h"
 
 namespace vellum {
 namespace {
 
 // Keys are 4-byte big-endian numbers, so that byte order is number order.
-Entry* numberEntry(uint32_t n) {
-    const uint8_t key[4] = {static_cast<uint8_t>(n >> 24), static_cast<uint8_t>(n >> 16),
-                            static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(n)};
-    return newEntry(key);
-}
-
-uint32_t numberOf(const Entry* entry) {
-    const uint8_t* b = entry->bytes();
-    return uint32_t{b[0]} << 24 | uint32_t{b[1]} << 16 | uint32_t{b[2]} << 8 | b[3];
-}
-
 std::vector<uint8_t> numberKey(uint32_t n) {
-    return {static_cast<uint8_t>(n >> 24), static_cast<uint8_t>(n >> 16),
-            static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(n)};
+    std::vector<uint8_t> key(4);
+    store32be(key.data(), n);
+    return key;
 }
+
+Entry* numberEntry(uint32_t n) { return newEntry(numberKey(n)); }
+
+uint32_t numberOf(const Entry* entry) { return load32be(entry->bytes()); }
 
 // A tree of numbered entries with its own NIL entry. The tree is freed with the object.
 class PageTree {

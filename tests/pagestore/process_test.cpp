@@ -51,11 +51,11 @@ int claimedCommits(const Contents& contents) {
 void makeCommit(PageFile& file, int n) {
     file.beginWrite();
     for (int i = 0; i < kBatch; ++i) {
-        file.insertEntry(newEntry(test::bytesOf(batchKey(n, i)), test::bytesOf(batchData(n, i))));
+        file.insertEntry(test::makeEntry(batchKey(n, i), batchData(n, i)));
     }
     for (const std::string& key : {kFirstCounter, kLastCounter}) {
         file.removeEntry(file.findEntry(test::bytesOf(key)));
-        file.insertEntry(newEntry(test::bytesOf(key), test::bytesOf(std::to_string(n + 1))));
+        file.insertEntry(test::makeEntry(key, std::to_string(n + 1)));
     }
     file.endWrite();
 }

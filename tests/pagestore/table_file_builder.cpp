@@ -7,6 +7,7 @@
 #include "pagestore/header_page.h"
 #include "pagestore/open_mode.h"
 #include "pagestore/page_codec.h"
+#include "support/entry_text.h"
 #include "vellum/entry.h"
 
 namespace vellum::test {
@@ -19,7 +20,7 @@ void writeLeafFile(const std::string& path, int pageCount, const std::string& ow
     Entry nilEntry;
     for (int page = 0; page < pageCount; ++page) {
         std::string key = pageKey(page);
-        Entry* entry = newEntry({reinterpret_cast<const uint8_t*>(key.data()), key.size()});
+        Entry* entry = makeEntry(key);
         entry->left = entry->right = &nilEntry;
         entry->subtreeSize = 1;
         std::vector<uint8_t> image = buildPageImage(

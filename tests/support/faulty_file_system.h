@@ -1,11 +1,13 @@
 // A file system for tests that forwards to the POSIX one and injects faults: a failed or short
 // write, a failed read, refused locks, and a stop after the k-th write (the process exits at
-// once, as if the machine stopped, or further writes are silently lost).
+// once, as if the machine stopped, or further writes are silently lost). Install it with
+// ScopedFileSystem.
 #pragma once
 
 #include <cstdint>
 
 #include "os/file_system.h"
+#include "support/scoped_file_system.h"
 
 namespace vellum::test {
 
@@ -44,15 +46,6 @@ private:
     int writes_ = 0;
     int reads_ = 0;
     bool stopped_ = false;
-};
-
-// Installs a file system for the lifetime of the object.
-class ScopedFileSystem {
-public:
-    explicit ScopedFileSystem(os::FileSystem& fileSystem) { os::setFileSystem(&fileSystem); }
-    ~ScopedFileSystem() { os::setFileSystem(nullptr); }
-    ScopedFileSystem(const ScopedFileSystem&) = delete;
-    ScopedFileSystem& operator=(const ScopedFileSystem&) = delete;
 };
 
 }  // namespace vellum::test

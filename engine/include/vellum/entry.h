@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <span>
 
 namespace vellum {
@@ -45,6 +46,12 @@ void initKeyEntry(Entry* entry);
 // Frees the memory of an entry made by newEntry. Cursors still standing on it must have been
 // cleared first (releaseEntry).
 void freeEntry(Entry* entry);
+
+// A loose entry made by newEntry or copyEntry, such as a search key, freed when its owner goes.
+struct OwnedEntryDeleter {
+    void operator()(Entry* entry) const { freeEntry(entry); }
+};
+using OwnedEntry = std::unique_ptr<Entry, OwnedEntryDeleter>;
 
 // Key order: unsigned bytes over the shorter length, then the shorter key first.
 int compareKeys(std::span<const uint8_t> a, std::span<const uint8_t> b);

@@ -1,10 +1,13 @@
 // What the driver entry asks of the application platform's file layer: the thread's error
 // state, the string stack that carries text arguments and result texts, status records, the
-// declaration-error report and a message box. The file layer implements this interface and
-// installs it; the engine reaches the platform only through it, so calls keep going downwards.
+// declaration-error report, a message box and the character-set conversion. The file layer
+// implements this interface and installs it; the engine reaches the platform only through it,
+// so calls keep going downwards.
 #pragma once
 
+#include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -76,6 +79,12 @@ public:
 
     enum class Icon { information, warning, error };
     virtual void messageBox(std::string_view text, std::string_view caption, Icon icon) = 0;
+
+    // The platform's character-set conversion, in place: ANSI to OEM for strings an OEM table
+    // stores or collates, OEM to ANSI when reading them back. A character without a counterpart
+    // becomes the platform's substitute byte.
+    virtual void ansiToOem(std::span<uint8_t> bytes) = 0;
+    virtual void oemToAnsi(std::span<uint8_t> bytes) = 0;
 };
 
 // The installed file layer. The engine cannot run without one: the file layer installs itself
