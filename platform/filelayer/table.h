@@ -60,7 +60,7 @@ public:
     TableDeclaration& options(std::string driverOptions);
     TableDeclaration& attributes(uint8_t bits);
 
-    TableDeclaration& field(FieldSpec spec);
+    TableDeclaration& field(FieldSpec item);
     TableDeclaration& byte(std::string label) { return number(std::move(label), kByte, 1); }
     TableDeclaration& shortField(std::string label) { return number(std::move(label), kShort, 2); }
     TableDeclaration& longField(std::string label) { return number(std::move(label), kLong, 4); }
