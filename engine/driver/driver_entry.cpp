@@ -11,6 +11,7 @@
 #include "driver/state_rules.h"
 #include "os/file_system.h"
 #include "tablestore/records.h"
+#include "tablestore/table_address.h"
 #include "tablestore/table_object.h"
 #include "vellum/byte_order.h"
 #include "vellum/error_codes.h"
@@ -150,8 +151,6 @@ std::string corruptionMessage() {
     return message;
 }
 
-bool isBlank(const std::string& text) { return text.find_first_not_of(' ') == std::string::npos; }
-
 uint32_t tableLockNumber(const TableObject& table) { return load32be(table.tableNumber.data()); }
 
 // What one call works with.
@@ -175,7 +174,7 @@ int32_t slotValue(const Call& call, unsigned index) {
 int runOpen(Call& call) {
     TableObject& table = *call.table;
     int mode = slotValue(call, 0);
-    if (isBlank(table.address)) return kInvalidFilename;
+    if (isBlankName(table.address)) return kInvalidFilename;
     int result = table.open(mode);
     if (result != 0) return result;
     table.accessMode = mode;
@@ -266,7 +265,7 @@ int runOperation(Call& call) {
             return runClose(call);
         case kCREATE:
             if ((table->attributes & kAttributeCreate) == 0) return kNoCreateAttribute;
-            if (isBlank(table->address)) return kInvalidFilename;
+            if (isBlankName(table->address)) return kInvalidFilename;
             return table->create();
         case kREMOVE:
             return table->remove();

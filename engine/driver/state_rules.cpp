@@ -3,6 +3,7 @@
 
 #include <array>
 
+#include "tablestore/table_address.h"
 #include "tablestore/table_definition.h"
 #include "tablestore/table_object.h"
 #include "vellum/error_codes.h"
@@ -123,9 +124,7 @@ bool isDynamicIndex(const KeyDescriptor* key) {
     return key != nullptr && (key->attributes & kKeyDescriptorDynamic) != 0;
 }
 
-bool isBlank(const std::optional<std::string>& text) {
-    return !text || text->find_first_not_of(' ') == std::string::npos;
-}
+bool isBlank(const std::optional<std::string>& text) { return !text || isBlankName(*text); }
 
 }  // namespace
 

@@ -65,6 +65,10 @@ int completeFileName(const std::string& given, std::string* out) {
 
 }  // namespace
 
+bool isBlankName(const std::string& name) {
+    return name.find_first_not_of(' ') == std::string::npos;
+}
+
 std::string upperCaseName(std::string name) {
     for (char& c : name) {
         if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');

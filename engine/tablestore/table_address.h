@@ -20,6 +20,9 @@ int splitTableAddress(const std::string& address, TableAddress* out);
 // the table is "UNNAMED".
 std::string fullTableName(const TableAddress& address);
 
+// Whether a name is empty or consists of blanks only.
+bool isBlankName(const std::string& name);
+
 // A table name in upper case, by the built-in character tables (a to z).
 std::string upperCaseName(std::string name);
 

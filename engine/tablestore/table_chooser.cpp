@@ -12,8 +12,6 @@ namespace vellum {
 
 namespace {
 
-bool isBlank(const std::string& text) { return text.find_first_not_of(' ') == std::string::npos; }
-
 std::string joined(const std::vector<std::string>& names) {
     std::string items;
     for (const std::string& name : names) items += (items.empty() ? "" : "|") + name;
@@ -40,13 +38,13 @@ int TableObject::chooseTable() {
         request.fileNameRoom = 260;
         request.passwordRoom = 255;
         result = fileLayer().selectFile(request);
-        if (result != 0 || isBlank(request.fileName)) return false;
+        if (result != 0 || isBlankName(request.fileName)) return false;
         candidate = request.fileName;
-        password = isBlank(request.password) ? std::string() : request.password;
+        password = isBlankName(request.password) ? std::string() : request.password;
         return true;
     };
 
-    if (isBlank(candidate) && !askForFile()) return result;
+    if (isBlankName(candidate) && !askForFile()) return result;
     for (;;) {
         if (candidate.find("\\!") == std::string::npos) {
             TableAddress split;
