@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "charset/charset.h"
+#include "filelayer/filter_expression.h"
 #include "filelayer/handle_registry.h"
 
 namespace vellum {
@@ -110,6 +111,11 @@ std::optional<std::string> PlatformFileLayer::chooseFromList(std::string_view, s
 void PlatformFileLayer::ansiToOem(std::span<uint8_t> bytes) { convertAnsiToOem(bytes); }
 
 void PlatformFileLayer::oemToAnsi(std::span<uint8_t> bytes) { convertOemToAnsi(bytes); }
+
+std::unique_ptr<CompiledFilter> PlatformFileLayer::compileFilter(
+    std::string_view text, std::span<const FilterVariable> variables, int* error) {
+    return compileFilterText(text, variables, error);
+}
 
 int errorCode() { return state.code; }
 const std::string& fileErrorCode() { return state.fileErrorCode; }

@@ -44,6 +44,10 @@ public:
     // Windows-1252 <-> code page 437 by the platform's character sets.
     void ansiToOem(std::span<uint8_t> bytes) override;
     void oemToAnsi(std::span<uint8_t> bytes) override;
+    // The filter expressions of filter_expression.h.
+    std::unique_ptr<CompiledFilter> compileFilter(std::string_view text,
+                                                  std::span<const FilterVariable> variables,
+                                                  int* error) override;
 };
 
 // The error state of the calling thread.

@@ -6,10 +6,13 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+
+#include "vellum/filter_expression.h"
 
 namespace vellum {
 
@@ -85,6 +88,12 @@ public:
     // becomes the platform's substitute byte.
     virtual void ansiToOem(std::span<uint8_t> bytes) = 0;
     virtual void oemToAnsi(std::span<uint8_t> bytes) = 0;
+
+    // The platform's expression service: compiles a filter text over the given variables; none
+    // (with *error set: 0 never) when the text does not compile.
+    virtual std::unique_ptr<CompiledFilter> compileFilter(std::string_view text,
+                                                          std::span<const FilterVariable> variables,
+                                                          int* error) = 0;
 };
 
 // The installed file layer. The engine cannot run without one: the file layer installs itself
