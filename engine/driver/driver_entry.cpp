@@ -3,6 +3,7 @@
 
 #include <strings.h>
 
+#include <algorithm>
 #include <optional>
 #include <string>
 
@@ -10,6 +11,7 @@
 #include "driver/engine_locks.h"
 #include "driver/state_rules.h"
 #include "os/file_system.h"
+#include "tablestore/key_maintenance.h"
 #include "tablestore/records.h"
 #include "tablestore/table_address.h"
 #include "tablestore/table_object.h"
@@ -256,6 +258,11 @@ int runQueryKey(Call& call) {
 // Runs an operation on a call that has a table object (or is CLOSE or DESTROY without one).
 int runOperation(Call& call) {
     TableObject* table = call.table;
+    // A key control block that names no key of this table has no key descriptor.
+    if (takesKey(call.operation) && call.key == nullptr && call.operation != kGETkeyptr &&
+        call.operation != kPOINTERkey) {
+        return kInvalidKeyFile;
+    }
     switch (call.operation) {
         case kOPEN:
         case kSHARE:
@@ -337,6 +344,74 @@ int runOperation(Call& call) {
             file->endWrite();
             return result;
         }
+        case kADD:
+            return addRecord(*table, false);
+        case kAPPEND:
+            return addRecord(*table, true);
+        case kPUT:
+            return putRecord(*table);
+        case kPUTfileptr:
+            return putRecordAt(*table, static_cast<uint32_t>(slotValue(call, 0)));
+        case kDELETE:
+            return deleteRecord(*table);
+        case kGETfileptr:
+        case kGETkeyptr:
+            return getRecord(*table, static_cast<uint32_t>(slotValue(call, 0)));
+        case kREGETfile:
+            return regetRecord(*table, call.text1.value_or(std::string()));
+        case kGETfilekey:
+            return getByKey(*table, *call.key);
+        case kHOLDfile:
+            armHold(*table, -1);
+            return 0;
+        case kHOLDfilesec:
+            armHold(*table, std::max<int32_t>(slotValue(call, 0), 0));
+            return 0;
+        case kRELEASE:
+            releaseRecord(*table);
+            return 0;
+        case kWATCH:
+            table->watchArmed = true;
+            return 0;
+        case kNOMEMO:
+            table->noMemoArmed = true;
+            return 0;
+        case kRECORDSfile: {
+            uint32_t count = 0;
+            int result = recordCount(*table, &count);
+            call.value = static_cast<int32_t>(count);
+            return result;
+        }
+        case kRECORDSkey:
+            call.value = static_cast<int32_t>(keyEntryCount(*table, *call.key));
+            return 0;
+        case kPOINTERfile:
+        case kPOINTERkey:
+            call.value = static_cast<int32_t>(table->currentRecord);
+            return 0;
+        case kPOSITIONfile: {
+            std::string position(4, '\0');
+            store32be(reinterpret_cast<uint8_t*>(position.data()), table->currentRecord);
+            call.resultText = position;
+            return 0;
+        }
+        case kBYTES: {
+            if (table->currentRecord != 0) {
+                call.value = static_cast<int32_t>(table->definition.recordLength);
+                return 0;
+            }
+            uint32_t size = 0;
+            int result = fileBytes(*table, &size);
+            call.value = static_cast<int32_t>(size);
+            return result;
+        }
+        case kDUPLICATEkey:
+            // The exclude-current flag travels in the slot after the key.
+            duplicateKey(*table, *call.key, slotValue(call, 0) != 0, &call.value);
+            return 0;
+        case kDUPLICATE:
+            call.value = duplicateAny(*table, slotValue(call, 0) != 0);
+            return 0;
         case kGETNULLS:
             call.resultText = std::string();
             return kUnsupportedFunction;

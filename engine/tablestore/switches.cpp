@@ -1,10 +1,12 @@
 // The driver switches a table object reads from its options string at OPEN and from SEND:
-// "DecimalCheck", "PNM" and "PNMQ". A switch is its name (any letter case), optional blanks,
+// "DecimalCheck", "FLAGS", "PNM" and "PNMQ". A switch is its name (any letter case), optional blanks,
 // and optionally "=", blanks and a value that runs to the end of the text.
 #include <cctype>
+#include <cstdlib>
 #include <strings.h>
 
 #include "pagestore/open_mode.h"
+#include "tablestore/count_records.h"
 #include "tablestore/table_address.h"
 #include "tablestore/table_object.h"
 #include "vellum/file_layer_services.h"
@@ -36,6 +38,21 @@ std::string TableObject::readSwitch(const std::string& text) {
             std::string current = decimalCheck ? "ON" : "OFF";
             if (auto value = valueAfter(text, 12)) decimalCheck = !startsWithName(*value, "OFF");
             return current;
+        }
+        case 'F': {
+            // The table's FLAGS word, kept for the application in its data count record.
+            if (!startsWithName(text, "FLAGS") || !isOpen()) return {};
+            PageFile& file = *pageFile();
+            if (auto value = valueAfter(text, 5)) {
+                file.beginWrite();
+                setSecondValue(file, tableNumber, kRecordTypeData,
+                               static_cast<uint32_t>(
+                                   static_cast<int32_t>(std::strtol(value->c_str(), nullptr, 10))));
+                return {};
+            }
+            CountValues values;
+            readCounts(file, tableNumber, kRecordTypeData, &values);
+            return std::to_string(static_cast<int32_t>(values.second));
         }
         case 'P': {
             if (startsWithName(text, "PNMQ")) {

@@ -16,6 +16,25 @@ int TableObject::buildDescriptors() {
     return buildDefinition(*block, this, &definition);
 }
 
+PageFile* TableObject::keyTree(const KeyDescriptor& key) const {
+    if (key.attributes & kKeyDescriptorDynamic) {
+        return key.number < privateTrees.size() ? privateTrees[key.number].get() : nullptr;
+    }
+    return pageFile();
+}
+
+void TableObject::resetRecordState() {
+    currentRecord = 0;
+    holding = false;
+    holdArmed = false;
+    holdTimeout = -1;
+    watchArmed = false;
+    watched = false;
+    noMemoArmed = false;
+    memosNotRead = false;
+    lastInserted = 0;
+}
+
 std::vector<uint8_t> tableKey(const TableNumber& table, uint8_t type) {
     return {table[0], table[1], table[2], table[3], type};
 }

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "pagestore/entry_cursor.h"
+#include "tablestore/key_value.h"
 #include "tablestore/open_file_registry.h"
 #include "tablestore/table_definition.h"
 #include "vellum/control_blocks.h"
@@ -66,6 +67,11 @@ public:
     bool isOpen() const { return (status & 0x01) != 0; }
     PageFile* pageFile() const { return file_ != nullptr ? file_->file.get() : nullptr; }
     bool isThreadInstance() const { return (attributes & kAttributeThread) != 0; }
+    // The entry tree of a key: the file's, or the private tree of a dynamic index (none before
+    // its first build).
+    PageFile* keyTree(const KeyDescriptor& key) const;
+    // Forgets the current record and the read modifiers (the record lock is the caller's).
+    void resetRecordState();
 
     // The declaration.
     FileControlBlock* block;
@@ -81,11 +87,26 @@ public:
     std::string tableName;
     TableNumber tableNumber{};
     int openMode = 0;
-    bool oem = false;       // strings stored in the OEM character set
+    // The character tables of the table's key values, and whether it stores strings in the OEM
+    // character set.
+    Collation collation;
     std::unique_ptr<EntryCursor> countCursor;
     std::unique_ptr<EntryCursor> insertCursor;
-    std::vector<uint8_t> savedImage;
-    std::vector<uint8_t> workImage;
+    uint32_t lastInserted = 0;  // the record number the insertion cursor stands on, 0 for none
+    // Per key number: the private entry tree of a dynamic index, once built.
+    std::vector<std::unique_ptr<PageFile>> privateTrees;
+
+    // The current record and the one-shot read modifiers.
+    uint32_t currentRecord = 0;  // 0: none
+    std::vector<uint8_t> savedImage;  // the record as last read or written, in ANSI
+    std::vector<uint8_t> workImage;   // the stored record during PUT
+    bool holding = false;        // this table object locks its current record
+    bool holdArmed = false;
+    int32_t holdTimeout = -1;    // seconds; -1 waits without end
+    bool watchArmed = false;
+    bool watched = false;        // the current record was read under WATCH
+    bool noMemoArmed = false;
+    bool memosNotRead = false;   // the current record was read under NOMEMO
     uint32_t status = 0;    // 0x01 open
     int damageCode = 0;     // a fatal error met while working on this table
 

@@ -8,6 +8,7 @@
 #include "pagestore/open_mode.h"
 #include "pagestore/page_tree.h"
 #include "tablestore/collation.h"
+#include "tablestore/count_records.h"
 #include "tablestore/table_address.h"
 #include "tablestore/table_object.h"
 #include "vellum/byte_order.h"
@@ -37,12 +38,6 @@ Entry* firstEntryFrom(PageFile& file, const std::vector<uint8_t>& key) {
 bool startsWith(const Entry* entry, const std::vector<uint8_t>& prefix) {
     return entry != nullptr && entry->keyLength >= prefix.size() &&
            std::memcmp(entry->bytes(), prefix.data(), prefix.size()) == 0;
-}
-
-std::vector<uint8_t> countRecordKey(const TableNumber& table, uint8_t selector) {
-    std::vector<uint8_t> key = tableKey(table, kRecordTypeCount);
-    key.push_back(selector);
-    return key;
 }
 
 }  // namespace
@@ -97,7 +92,7 @@ int TableObject::openCore(int mode, unsigned request) {
         std::vector<uint8_t> key = tableKey(tableNumber, kRecordTypeCollation);
         key.push_back(0x01);
         file.insertEntry(newEntry(key, collation));
-        oem = collation[0] != 0;
+        loadCollation(collation, &this->collation);
     } else {
         if (!found) return kFileNotFound;
         tableNumber = previous;
@@ -112,15 +107,20 @@ int TableObject::openCore(int mode, unsigned request) {
         }
         std::vector<uint8_t> collationKey = tableKey(tableNumber, kRecordTypeCollation);
         collationKey.push_back(0x01);
-        Entry* collation = file.findEntry(collationKey);
-        oem = collation != nullptr && collation->totalLength > collation->keyLength
-                  ? collation->data()[0] != 0
-                  : (attributes & kAttributeOem) != 0;
-        if (collation != nullptr && (request & kOpenDropCollation)) file.removeEntry(collation);
+        Entry* stored = file.findEntry(collationKey);
+        // A table without a collation record collates with the process's current tables and
+        // its declared OEM flag.
+        if (stored == nullptr || !loadCollation(stored->data(), &collation)) {
+            collation = builtInCollation((attributes & kAttributeOem) != 0);
+        }
+        if (stored != nullptr && (request & kOpenDropCollation)) file.removeEntry(stored);
     }
     savedImage.assign(definition.recordLength, 0);
     workImage.assign(definition.recordLength, 0);
     countCursor->set(newEntry(countRecordKey(tableNumber, kRecordTypeData)), false);
+    resetRecordState();
+    privateTrees.clear();
+    privateTrees.resize(definition.keys.size());
     fullName = fullTableName(split);
     return 0;
 }
@@ -170,6 +170,11 @@ int TableObject::close() {
     }
     countCursor.reset();
     insertCursor.reset();
+    privateTrees.clear();
+    for (const auto& key : definition.keys) {
+        if (key->attributes & kKeyDescriptorDynamic) key->built = false;
+    }
+    resetRecordState();
     if (file_ != nullptr) releaseFile(file_);
     file_ = nullptr;
     tableNumber = {};
