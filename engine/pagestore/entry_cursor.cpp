@@ -79,14 +79,13 @@ void EntryCursor::set(Entry* entry, bool insertFirst) {
 Entry* EntryCursor::fetch() {
     if (file_->refreshHeader(true) != 0) fatal(256);
     if (page_ == nullptr) {
-        Entry* key = entry_;
-        if (key == nullptr) return nullptr;
+        if (entry_ == nullptr) return nullptr;
+        // The key copy is freed also when the descent ends in a fatal error.
+        OwnedEntry key(entry_);
         unregister();
         entry_ = nullptr;
         PageNode* leaf = file_->descendTo(key->key(), 0);
         attach(leaf, findInTree(leaf->tree, file_->nil(), key->key()));
-        releaseEntry(key);
-        freeEntry(key);
     }
     if (entry_ != nullptr && entry_->keyLength == 0) {
         unregister();

@@ -37,13 +37,20 @@ bool readCounts(PageFile& tree, const TableNumber& table, uint8_t selector, Coun
     return true;
 }
 
-bool changeEntryCount(PageFile& tree, const TableNumber& table, uint8_t selector, int64_t delta) {
-    EntryCursor cursor(&tree);
-    Entry* entry = attachCount(cursor, table, selector);
+bool readCounts(TableObject& table, uint8_t selector, CountValues* out) {
+    Entry* entry = table.countRecord(selector);
+    if (entry == nullptr) return false;
+    out->count = load32le(entry->data().data());
+    out->second = load32le(entry->data().data() + 4);
+    return true;
+}
+
+bool changeEntryCount(TableObject& table, uint8_t selector, int64_t delta) {
+    Entry* entry = table.countRecord(selector);
     if (entry == nullptr) return false;
     uint8_t* data = entry->bytes() + entry->keyLength;
     store32le(data, static_cast<uint32_t>(load32le(data) + delta));
-    cursor.markChanged();
+    table.countCursors[selector]->markChanged();
     return true;
 }
 

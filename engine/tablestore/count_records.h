@@ -17,6 +17,7 @@
 namespace vellum {
 
 class PageFile;
+class TableObject;
 
 std::vector<uint8_t> countRecordKey(const TableNumber& table, uint8_t selector);
 
@@ -27,8 +28,10 @@ struct CountValues {
 
 // The values of a count record of tree; false when the record is missing or too short.
 bool readCounts(PageFile& tree, const TableNumber& table, uint8_t selector, CountValues* out);
-// Adds delta to the entry count; false when the record is missing (nothing changes then).
-bool changeEntryCount(PageFile& tree, const TableNumber& table, uint8_t selector, int64_t delta);
+// The same for the count records of a table in its file, through the table's count cursors,
+// and adding delta to an entry count (false when the record is missing; nothing changes then).
+bool readCounts(TableObject& table, uint8_t selector, CountValues* out);
+bool changeEntryCount(TableObject& table, uint8_t selector, int64_t delta);
 // Stores both values, inserting the record when it is missing.
 void writeCounts(PageFile& tree, const TableNumber& table, uint8_t selector,
                  const CountValues& values);

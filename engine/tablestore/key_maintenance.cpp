@@ -50,9 +50,14 @@ std::vector<uint8_t> bufferEntryKey(TableObject& table, const KeyDescriptor& key
 
 uint32_t rebuildPoint(TableObject& table, const KeyDescriptor& key) {
     CountValues values;
-    PageFile* tree = table.keyTree(key);
-    if (tree == nullptr) return 0;
-    readCounts(*tree, table.tableNumber, static_cast<uint8_t>(key.number), &values);
+    if (key.attributes & kKeyDescriptorDynamic) {
+        PageFile* tree = table.keyTree(key);
+        if (tree != nullptr) {
+            readCounts(*tree, table.tableNumber, static_cast<uint8_t>(key.number), &values);
+        }
+    } else {
+        readCounts(table, static_cast<uint8_t>(key.number), &values);
+    }
     return values.second;
 }
 
@@ -93,7 +98,7 @@ int maintainKeys(TableObject& table, const uint8_t* newImage, const uint8_t* old
                 --change;
             }
         }
-        if (change != 0) changeEntryCount(file, table.tableNumber, selector, change);
+        if (change != 0) changeEntryCount(table, selector, change);
     }
     return 0;
 }

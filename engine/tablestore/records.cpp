@@ -25,8 +25,8 @@ Entry* findDataRecord(TableObject& table, uint32_t number) {
     return table.pageFile()->findEntry(dataRecordKey(table.tableNumber, number));
 }
 
-// Copies a stored record image into out (record length bytes, zeros beyond what is stored),
-// converted to ANSI.
+}  // namespace
+
 void loadImage(const TableObject& table, const Entry& stored, std::vector<uint8_t>* out) {
     std::span<const uint8_t> data = stored.data();
     size_t length = std::min(out->size(), data.size());
@@ -34,6 +34,8 @@ void loadImage(const TableObject& table, const Entry& stored, std::vector<uint8_
     std::fill(out->begin() + static_cast<std::ptrdiff_t>(length), out->end(), 0);
     convertStrings(table, *out, false);
 }
+
+namespace {
 
 std::span<uint8_t> recordBuffer(TableObject& table) {
     return {table.block->recordBuffer, table.definition.recordLength};
@@ -209,7 +211,7 @@ int addRecord(TableObject& table, bool append) {
     table.insertCursor->insertHere(newDataRecord(table, number));
     table.lastInserted = number;
     table.currentRecord = number;
-    if (!changeEntryCount(file, table.tableNumber, kRecordTypeData, 1)) return kAccessDenied;
+    if (!changeEntryCount(table, kRecordTypeData, 1)) return kAccessDenied;
     return 0;
 }
 
@@ -280,7 +282,7 @@ int deleteRecord(TableObject& table) {
     file.removeEntry(stored);
     maintainKeys(table, nullptr, table.savedImage.data(), number, false,
                  table.definition.keys.size());
-    changeEntryCount(file, table.tableNumber, kRecordTypeData, -1);
+    changeEntryCount(table, kRecordTypeData, -1);
     leaveCurrentRecord(table);
     return 0;
 }
@@ -291,7 +293,7 @@ int recordCount(TableObject& table, uint32_t* count) {
     PageFile* file = table.pageFile();
     if (file == nullptr) return kFileNotOpen;
     CountValues values;
-    if (!readCounts(*file, table.tableNumber, kRecordTypeData, &values)) return kAccessDenied;
+    if (!readCounts(table, kRecordTypeData, &values)) return kAccessDenied;
     *count = values.count;
     return 0;
 }

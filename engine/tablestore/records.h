@@ -34,6 +34,9 @@ uint32_t recordNumberOf(const Entry& entry);
 // Converts the string fields of a record image in place: ANSI to OEM (toOem) or back. Only OEM
 // tables convert; fields over other fields are left alone.
 void convertStrings(const TableObject& table, std::span<uint8_t> image, bool toOem);
+// Copies a stored record image into out (out's size, zeros beyond what is stored), converted to
+// ANSI.
+void loadImage(const TableObject& table, const Entry& stored, std::vector<uint8_t>* out);
 
 // Reads the record an entry names into the record buffer (the entry may be a data record or a
 // key entry; none gives 35). One attempt: under HOLD a record locked elsewhere gives 43 with

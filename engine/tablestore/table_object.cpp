@@ -3,6 +3,8 @@
 
 #include <algorithm>
 
+#include "tablestore/count_records.h"
+
 namespace vellum {
 
 TableObject::TableObject(FileControlBlock* declaration)
@@ -21,6 +23,22 @@ PageFile* TableObject::keyTree(const KeyDescriptor& key) const {
         return key.number < privateTrees.size() ? privateTrees[key.number].get() : nullptr;
     }
     return pageFile();
+}
+
+Entry* TableObject::countRecord(uint8_t selector) {
+    constexpr int kCountDataLength = 8;
+    PageFile* file = pageFile();
+    if (file == nullptr) return nullptr;
+    std::unique_ptr<EntryCursor>& cursor = countCursors[selector];
+    if (cursor == nullptr) cursor = std::make_unique<EntryCursor>(file);
+    Entry* entry = cursor->fetch();
+    if (entry == nullptr) {
+        // A cursor whose record was removed (EMPTY, say) stands on nothing: search again.
+        cursor->set(newEntry(countRecordKey(tableNumber, selector)), false);
+        entry = cursor->fetch();
+    }
+    if (entry == nullptr || entry->totalLength - entry->keyLength < kCountDataLength) return nullptr;
+    return entry;
 }
 
 void TableObject::resetRecordState() {

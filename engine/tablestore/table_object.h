@@ -7,6 +7,7 @@
 // kept in table-name records (0xFE, then the name in upper case; data: the table number).
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -70,6 +71,9 @@ public:
     // The entry tree of a key: the file's, or the private tree of a dynamic index (none before
     // its first build).
     PageFile* keyTree(const KeyDescriptor& key) const;
+    // The count record of a selector in the table's file, found through its cursor; none when
+    // it is missing or too short.
+    Entry* countRecord(uint8_t selector);
     // Forgets the current record and the read modifiers (the record lock is the caller's).
     void resetRecordState();
 
@@ -90,11 +94,17 @@ public:
     // The character tables of the table's key values, and whether it stores strings in the OEM
     // character set.
     Collation collation;
-    std::unique_ptr<EntryCursor> countCursor;
+    // Cursors on the count records of the table in its file, by selector, made at first use.
+    std::array<std::unique_ptr<EntryCursor>, 256> countCursors;
     std::unique_ptr<EntryCursor> insertCursor;
     uint32_t lastInserted = 0;  // the record number the insertion cursor stands on, 0 for none
     // Per key number: the private entry tree of a dynamic index, once built.
     std::vector<std::unique_ptr<PageFile>> privateTrees;
+
+    // Builds.
+    bool fullBuild = false;          // the next build starts from record 1 (switch FULLBUILD)
+    uint32_t progressInterval = 1;   // P, 1 to 100: a progress event every 128 P records or so
+    uint32_t buildPercent = 0;       // how far a build with progress events has got
 
     // The current record and the one-shot read modifiers.
     uint32_t currentRecord = 0;  // 0: none
@@ -128,6 +138,14 @@ public:
     int fatalCode = 0;
     int accessMode = 0;
     unsigned deferredFlushes = 0;  // operations whose flush STREAM held back
+    // A build held back until BUILDevent: its operation (0 for none), key and texts.
+    struct PendingBuild {
+        int operation = 0;
+        KeyDescriptor* key = nullptr;
+        std::optional<std::string> components;
+        std::optional<std::string> filter;
+    };
+    PendingBuild pendingBuild;
     TraceLog* trace = nullptr;
 
 private:

@@ -70,7 +70,6 @@ int TableObject::openCore(int mode, unsigned request) {
     PageFile& file = *pageFile();
     bool creating = (mode & kModeOwnOpen) != 0;
     if (creating || (request & kOpenForWriting)) file.beginWrite();
-    countCursor = std::make_unique<EntryCursor>(&file);
     insertCursor = std::make_unique<EntryCursor>(&file);
 
     Entry* nameRecord = holdsNothing(file) ? nullptr : file.findEntry(tableNameKey(tableName));
@@ -117,7 +116,6 @@ int TableObject::openCore(int mode, unsigned request) {
     }
     savedImage.assign(definition.recordLength, 0);
     workImage.assign(definition.recordLength, 0);
-    countCursor->set(newEntry(countRecordKey(tableNumber, kRecordTypeData)), false);
     resetRecordState();
     privateTrees.clear();
     privateTrees.resize(definition.keys.size());
@@ -168,7 +166,7 @@ int TableObject::close() {
             file->truncate();
         }
     }
-    countCursor.reset();
+    for (auto& cursor : countCursors) cursor.reset();
     insertCursor.reset();
     privateTrees.clear();
     for (const auto& key : definition.keys) {
