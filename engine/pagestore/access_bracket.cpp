@@ -68,18 +68,33 @@ void PageFile::endWrite() {
 }
 
 int PageFile::lockUser(TraceLog* trace, uint32_t n) {
-    if (userLockCount_ == 0) {
+    // Each lock number nests on its own: with one count shared by all numbers, a second record
+    // held in this process would never be locked on disk, and releasing the first would leave
+    // the second unprotected against other processes.
+    unsigned& count = userLocks_[n];
+    if (count == 0) {
         int result = disk_->lock(trace, uint64_t{n} + 1, LockKind::writer, false);
-        if (result != 0) return result;
+        if (result != 0) {
+            userLocks_.erase(n);
+            return result;
+        }
     }
+    ++count;
     ++userLockCount_;
     return 0;
 }
 
 int PageFile::unlockUser(uint32_t n) {
-    if (userLockCount_ <= 1) disk_->unlock(uint64_t{n} + 1, LockKind::writer);
-    if (userLockCount_ > 0) --userLockCount_;
-    return userLockCount_ == 0 ? 1 : 0;
+    auto held = userLocks_.find(n);
+    if (held == userLocks_.end()) {
+        disk_->unlock(uint64_t{n} + 1, LockKind::writer);
+        return 1;
+    }
+    --userLockCount_;
+    if (--held->second > 0) return 0;
+    disk_->unlock(uint64_t{n} + 1, LockKind::writer);
+    userLocks_.erase(held);
+    return 1;
 }
 
 void PageFile::releaseLocks(uint32_t n) {

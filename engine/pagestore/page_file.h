@@ -7,6 +7,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <span>
 #include <string>
@@ -180,7 +181,8 @@ private:
     uint64_t reshapes_ = 0;
     PageList clean_;
     PageList dirtyList_;
-    unsigned userLockCount_ = 0;
+    std::map<uint32_t, unsigned> userLocks_;  // user lock number -> nesting count
+    unsigned userLockCount_ = 0;              // all user locks held, nested ones counted
 };
 
 }  // namespace vellum

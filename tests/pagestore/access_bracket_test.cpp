@@ -146,6 +146,15 @@ TEST_F(AccessBracketTest, UserLocksNestAndAreReleasedByTheLastUnlock) {
     EXPECT_TRUE(otherProcessCanLock(42));
     EXPECT_EQ(file.unlockUser(42), 1) << "the count does not go below zero";
     EXPECT_EQ(file.userLockCount(), 0u);
+    // Numbers nest apart: releasing one keeps another held.
+    ASSERT_EQ(file.lockUser(nullptr, 42), 0);
+    ASSERT_EQ(file.lockUser(nullptr, 43), 0);
+    EXPECT_FALSE(otherProcessCanLock(43));
+    EXPECT_EQ(file.unlockUser(42), 1);
+    EXPECT_TRUE(otherProcessCanLock(42));
+    EXPECT_FALSE(otherProcessCanLock(43));
+    EXPECT_EQ(file.unlockUser(43), 1);
+    EXPECT_TRUE(otherProcessCanLock(43));
 }
 
 TEST_F(AccessBracketTest, ANewerHeaderOnDiskDropsTheCacheAtTheNextBracket) {
