@@ -7,14 +7,17 @@
 #include <optional>
 #include <string>
 
+#include "driver/deferred_build.h"
 #include "driver/driver_descriptor.h"
 #include "driver/engine_locks.h"
 #include "driver/state_rules.h"
 #include "os/file_system.h"
 #include "tablestore/key_maintenance.h"
+#include "tablestore/positioning.h"
 #include "tablestore/records.h"
 #include "tablestore/table_address.h"
 #include "tablestore/table_object.h"
+#include "tablestore/table_state.h"
 #include "vellum/byte_order.h"
 #include "vellum/error_codes.h"
 #include "vellum/fatal.h"
@@ -32,8 +35,8 @@ constexpr size_t kMaxCorruptionMessage = 219;
 bool takesKey(int operation) {
     switch (operation) {
         case kBUILDdyn: case kBUILDkey: case kGETfilekey: case kGETkeyptr: case kPOINTERkey:
-        case kRECORDSkey: case kBUILDdynfilter: case kSETkey: case kSETkeykey: case kSETkeyptr:
-        case kSETkeykeyptr: case kDUPLICATEkey: case kPOSITIONkey: case kRESETkey:
+        case kRECORDSkey: case kBUILDdynfilter: case kSETfilekey: case kSETkey: case kSETkeykey:
+        case kSETkeyptr: case kSETkeykeyptr: case kDUPLICATEkey: case kPOSITIONkey: case kRESETkey:
         case kREGETkey: case kSETPROPERTYkey: case kGETPROPERTYkey: case kDOPROPERTYkey:
             return true;
         default:
@@ -255,6 +258,30 @@ int runQueryKey(Call& call) {
     return 0;
 }
 
+// BUILDevent. The build's events may have destroyed the table object: the block's current one,
+// or a fresh one, goes on.
+int runBuildEventCall(Call& call) {
+    int result = runBuildEvent(*call.block, *call.table);
+    if (call.block->tableObject == nullptr) {
+        int attached = attachTableObject(call.block, false);
+        if (result == 0) result = attached;
+    }
+    call.table = call.block->tableObject;
+    if (call.table != nullptr) call.table->stateWord &= ~uint32_t{kStateEventBuild};
+    if (result == -1) call.value = -1;
+    return result;
+}
+
+// RESTORESTATE: the handle, then a flag byte telling whether the snapshot's own buffers come
+// back. Its statements come back into the entry, so the table object is read from the block
+// again.
+int runRestoreState(Call& call) {
+    int result = restoreState(*call.block, static_cast<uint32_t>(slotValue(call, 0)),
+                              (slotValue(call, 1) & 0xFF) != 0);
+    call.table = call.block->tableObject;
+    return result;
+}
+
 // Runs an operation on a call that has a table object (or is CLOSE or DESTROY without one).
 int runOperation(Call& call) {
     TableObject* table = call.table;
@@ -389,12 +416,60 @@ int runOperation(Call& call) {
         case kPOINTERkey:
             call.value = static_cast<int32_t>(table->currentRecord);
             return 0;
-        case kPOSITIONfile: {
-            std::string position(4, '\0');
-            store32be(reinterpret_cast<uint8_t*>(position.data()), table->currentRecord);
-            call.resultText = position;
+        case kSETfile:
+            setFile(*table);
+            return 0;
+        case kSETfilekey:
+            setFileByValue(*table, *call.key);
+            return 0;
+        case kSETfileptr:
+            setFilePointer(*table, static_cast<uint32_t>(slotValue(call, 0)));
+            return 0;
+        case kSETkey:
+            setKey(*table, *call.key);
+            return 0;
+        case kSETkeykey:
+            setKeyByValue(*table, *call.key);
+            return 0;
+        case kSETkeyptr:
+            setKeyPointer(*table, *call.key, static_cast<uint32_t>(slotValue(call, 0)));
+            return 0;
+        case kSETkeykeyptr:
+            setKeyValueAndPointer(*table, *call.key, static_cast<uint32_t>(slotValue(call, 0)));
+            return 0;
+        case kRESETfile:
+            return resetFile(*table, call.text1.value_or(std::string()));
+        case kRESETkey:
+            return resetKey(*table, *call.key, call.text1.value_or(std::string()));
+        case kNEXT:
+            return readSequential(*table, Direction::forward);
+        case kPREVIOUS:
+            return readSequential(*table, Direction::backward);
+        case kSKIP:
+            skipRecords(*table, slotValue(call, 0));
+            return 0;
+        case kEOF:
+        case kBOF: {
+            Direction direction = call.operation == kEOF ? Direction::forward : Direction::backward;
+            call.value = atEnd(*table, direction) ? 1 : 0;
             return 0;
         }
+        case kPOSITIONfile:
+            call.resultText = filePosition(*table);
+            return 0;
+        case kPOSITIONkey:
+            call.resultText = keyPosition(*table, *call.key);
+            return 0;
+        case kREGETkey:
+            return regetByKey(*table, *call.key, call.text1.value_or(std::string()));
+        case kGETSTATE:
+            call.value = static_cast<int32_t>(saveState(*table));
+            return 0;
+        case kRESTORESTATE:
+            return runRestoreState(call);
+        case kFREESTATE:
+            freeState(static_cast<uint32_t>(slotValue(call, 0)));
+            return 0;
         case kBYTES: {
             if (table->currentRecord != 0) {
                 call.value = static_cast<int32_t>(table->definition.recordLength);
@@ -412,6 +487,22 @@ int runOperation(Call& call) {
         case kDUPLICATE:
             call.value = duplicateAny(*table, slotValue(call, 0) != 0);
             return 0;
+        case kBUILDfile:
+        case kBUILDkey:
+        case kPACK:
+        case kBUILDdyn:
+        case kBUILDdynfilter:
+            return runBuildOperation(*call.block, *table, call.operation, call.key, call.text1,
+                                     call.text2);
+        case kBUILDevent:
+            return runBuildEventCall(call);
+        case kSETPROPERTY:
+            // The value comes first, then the property.
+            return setBuildProperty(*table, slotValue(call, 0), call.text2.value_or(std::string()),
+                                    call.text1.value_or(std::string()));
+        case kGETPROPERTY:
+            return getBuildProperty(*table, slotValue(call, 0), call.text1.value_or(std::string()),
+                                    &call.resultText);
         case kGETNULLS:
             call.resultText = std::string();
             return kUnsupportedFunction;
@@ -481,6 +572,14 @@ int32_t finish(Call& call, int error) {
         if (table->afterFlags & kAfterRemember) {
             table->lastOperation = call.operation;
             table->lastResult = error;
+            bool pointed = call.operation == kSETfileptr || call.operation == kSETkeyptr ||
+                           call.operation == kSETkeykeyptr;
+            table->lastKey = call.key;
+            table->lastPointer = pointed ? static_cast<uint32_t>(slotValue(call, 0)) : 0;
+            // The flag is set only after success.
+            if (call.operation == kNEXT || call.operation == kPREVIOUS) {
+                table->lastPosition = currentPosition(*table);
+            }
         }
         if (table->afterFlags & kAfterRememberSequential) {
             table->lastSequentialOperation = call.operation;
@@ -573,6 +672,14 @@ int32_t driverEntry(int32_t operation, FileControlBlock* block, ArgumentSlot* sl
         return finish(call, error);
     }
 
+    // A sequence that RESTORESTATE left finds its place again first.
+    if ((operation == kNEXT || operation == kPREVIOUS || operation == kSKIP) &&
+        table->resyncPosition) {
+        if (int result = resyncSequence(*block, operation); result != 0) {
+            return finish(call, result);
+        }
+    }
+
     if (table->fatalCode != 0) {
         if (operation == kCLOSE) table->stateWord |= kStateOpen;
         if (operation != kCLOSE && operation != kNAME && operation != kREMOVE) {
@@ -591,6 +698,7 @@ int32_t driverEntry(int32_t operation, FileControlBlock* block, ArgumentSlot* sl
         error = runOperation(call);
     } catch (const FatalError& fault) {
         error = poisonTable(*table, fault);
+        if (table->stateWord & kStateEventBuild) endEventBuild(*block, error);
     }
     return finish(call, error);
 }

@@ -1,6 +1,7 @@
 // The driver switches a table object reads from its options string at OPEN and from SEND:
-// "DecimalCheck", "FLAGS", "PNM" and "PNMQ". A switch is its name (any letter case), optional blanks,
-// and optionally "=", blanks and a value that runs to the end of the text.
+// "DecimalCheck", "FULLBUILD", "FLAGS", "PNM" and "PNMQ". A switch is its name (any letter
+// case), optional blanks, and optionally "=", blanks and a value that runs to the end of the
+// text.
 #include <cctype>
 #include <cstdlib>
 #include <strings.h>
@@ -40,6 +41,11 @@ std::string TableObject::readSwitch(const std::string& text) {
             return current;
         }
         case 'F': {
+            if (startsWithName(text, "FULLBUILD")) {
+                std::string current = fullBuild ? "ON" : "OFF";
+                if (auto value = valueAfter(text, 9)) fullBuild = startsWithName(*value, "ON");
+                return current;
+            }
             // The table's FLAGS word, kept for the application in its data count record.
             if (!startsWithName(text, "FLAGS") || !isOpen()) return {};
             PageFile& file = *pageFile();

@@ -13,6 +13,10 @@ TableObject::TableObject(FileControlBlock* declaration)
 TableObject::~TableObject() { close(); }
 
 int TableObject::buildDescriptors() {
+    // The key descriptors go: nothing may keep naming one.
+    forgetPosition();
+    lastKey = nullptr;
+    lastOperation = 0;
     definition = TableDefinition();
     attributes = block->attributes;
     return buildDefinition(*block, this, &definition);
@@ -51,6 +55,11 @@ void TableObject::resetRecordState() {
     noMemoArmed = false;
     memosNotRead = false;
     lastInserted = 0;
+}
+
+void TableObject::forgetPosition() {
+    position = PositionState();
+    currentKey = nullptr;
 }
 
 std::vector<uint8_t> tableKey(const TableNumber& table, uint8_t type) {

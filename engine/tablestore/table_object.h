@@ -17,6 +17,7 @@
 #include "pagestore/entry_cursor.h"
 #include "tablestore/key_value.h"
 #include "tablestore/open_file_registry.h"
+#include "tablestore/positioning.h"
 #include "tablestore/table_definition.h"
 #include "vellum/control_blocks.h"
 #include "vellum/trace_log.h"
@@ -76,6 +77,8 @@ public:
     Entry* countRecord(uint8_t selector);
     // Forgets the current record and the read modifiers (the record lock is the caller's).
     void resetRecordState();
+    // Forgets where the sequence stands: no position and no current key.
+    void forgetPosition();
 
     // The declaration.
     FileControlBlock* block;
@@ -117,6 +120,9 @@ public:
     bool watched = false;        // the current record was read under WATCH
     bool noMemoArmed = false;
     bool memosNotRead = false;   // the current record was read under NOMEMO
+    // Where the sequence stands (positioning.h).
+    PositionState position;
+    std::string resetPosition;   // the position text of the last RESETfile or RESETkey
     uint32_t status = 0;    // 0x01 open
     int damageCode = 0;     // a fatal error met while working on this table
 
@@ -131,6 +137,8 @@ public:
     std::string lastPosition;
     int lastOperation = 0;
     int lastResult = 0;
+    KeyDescriptor* lastKey = nullptr;  // the key and pointer the last operation was given
+    uint32_t lastPointer = 0;
     int lastSequentialOperation = 0;
     int lastError = 0;
     bool stale = false;
@@ -141,7 +149,7 @@ public:
     // A build held back until BUILDevent: its operation (0 for none), key and texts.
     struct PendingBuild {
         int operation = 0;
-        KeyDescriptor* key = nullptr;
+        std::optional<unsigned> key;  // the key's number
         std::optional<std::string> components;
         std::optional<std::string> filter;
     };

@@ -117,6 +117,7 @@ int TableObject::openCore(int mode, unsigned request) {
     savedImage.assign(definition.recordLength, 0);
     workImage.assign(definition.recordLength, 0);
     resetRecordState();
+    forgetPosition();
     privateTrees.clear();
     privateTrees.resize(definition.keys.size());
     fullName = fullTableName(split);
@@ -173,6 +174,7 @@ int TableObject::close() {
         if (key->attributes & kKeyDescriptorDynamic) key->built = false;
     }
     resetRecordState();
+    forgetPosition();
     if (file_ != nullptr) releaseFile(file_);
     file_ = nullptr;
     tableNumber = {};

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "charset/charset.h"
+#include "filelayer/current_window.h"
 #include "filelayer/filter_expression.h"
 #include "filelayer/handle_registry.h"
 
@@ -117,6 +118,15 @@ std::unique_ptr<CompiledFilter> PlatformFileLayer::compileFilter(
     return compileFilterText(text, variables, error);
 }
 
+void PlatformFileLayer::postWindowMessage(uint32_t message, uintptr_t wParam, uintptr_t lParam) {
+    if (CurrentWindow* window = currentWindow()) window->postMessage(message, wParam, lParam);
+}
+
+int PlatformFileLayer::sendWindowEvent(uint32_t event, int32_t parameter) {
+    CurrentWindow* window = currentWindow();
+    return window != nullptr ? window->sendEvent(event, parameter) : 0;
+}
+
 int errorCode() { return state.code; }
 const std::string& fileErrorCode() { return state.fileErrorCode; }
 const std::string& fileError() { return state.fileError; }
@@ -133,6 +143,29 @@ void pushText(std::string_view text) { state.stack.emplace_back(text); }
 const std::string& resultText() { return state.result; }
 
 void installPlatformFileLayer() { installFileLayerIfNone(&platformFileLayer); }
+
+int32_t runStatement(FileControlBlock* block, int32_t operation, std::vector<ArgumentSlot> slots,
+                     const std::vector<std::string>& texts) {
+    // The driver takes the top of the stack first: push the last text first.
+    for (auto text = texts.rbegin(); text != texts.rend(); ++text) pushText(*text);
+    if (slots.size() < kMinimumSlots) slots.resize(kMinimumSlots, 0);
+    clearErrorState();
+    return callDriver(operation, block, slots.data());
+}
+
+FileLayerServices::StatementResult PlatformFileLayer::runStatement(
+    FileControlBlock* block, int32_t operation, std::vector<ArgumentSlot> slots,
+    std::vector<std::string> texts) {
+    // The engine issues statements in the middle of a call of its own: that call posts its
+    // own error and result at its end, so the statement leaves the thread's state as it was.
+    ThreadState saved = state;
+    StatementResult result;
+    result.value = vellum::runStatement(block, operation, std::move(slots), texts);
+    result.error = state.code;
+    result.text = state.result;
+    state = std::move(saved);
+    return result;
+}
 
 int32_t callDriver(int32_t operation, FileControlBlock* block, ArgumentSlot* slots) {
     installPlatformFileLayer();

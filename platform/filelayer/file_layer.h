@@ -7,6 +7,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "vellum/control_blocks.h"
 #include "vellum/file_layer_services.h"
@@ -41,6 +42,10 @@ public:
     std::optional<std::string> chooseFromList(std::string_view title, std::string_view prompt,
                                               std::string_view items) override;
     void messageBox(std::string_view text, std::string_view caption, Icon icon) override;
+    // runStatement below, with the caller's error state and result text kept.
+    StatementResult runStatement(FileControlBlock* block, int32_t operation,
+                                 std::vector<ArgumentSlot> slots,
+                                 std::vector<std::string> texts) override;
     // Windows-1252 <-> code page 437 by the platform's character sets.
     void ansiToOem(std::span<uint8_t> bytes) override;
     void oemToAnsi(std::span<uint8_t> bytes) override;
@@ -48,6 +53,9 @@ public:
     std::unique_ptr<CompiledFilter> compileFilter(std::string_view text,
                                                   std::span<const FilterVariable> variables,
                                                   int* error) override;
+    // Through the current window of current_window.h.
+    void postWindowMessage(uint32_t message, uintptr_t wParam, uintptr_t lParam) override;
+    int sendWindowEvent(uint32_t event, int32_t parameter) override;
 };
 
 // The error state of the calling thread.
@@ -65,6 +73,16 @@ const std::string& resultText();
 // Calls the driver entry of a control block: the file layer's single way into a driver. Texts
 // must have been pushed; the result text is copied at once.
 int32_t callDriver(int32_t operation, FileControlBlock* block, ArgumentSlot* slots);
+
+// Slots handed to every statement at least, so that an operation reading a slot the caller did
+// not give finds 0 there instead of reading past the array.
+constexpr size_t kMinimumSlots = 4;
+
+// One statement on a control block: pushes the texts so that the first one is taken first,
+// clears the thread's error state, so that ERRORCODE afterwards is the statement's, and calls
+// the driver. Returns the driver's value.
+int32_t runStatement(FileControlBlock* block, int32_t operation, std::vector<ArgumentSlot> slots,
+                     const std::vector<std::string>& texts);
 
 // Installs the file layer as the engine's platform services unless others are installed (a test's
 // scripted ones); callDriver does it too.

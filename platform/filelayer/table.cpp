@@ -18,10 +18,6 @@ namespace vellum {
 
 namespace {
 
-// Slots handed to every call at least, so that an operation reading a slot the caller did not
-// give finds 0 there instead of reading past the array.
-constexpr size_t kMinimumSlots = 4;
-
 // The largest record buffer a declaration gets. The engine stores at most 15000 bytes of a
 // record; fields over others may reach further, but a layout beyond this is no table's.
 constexpr uint64_t kMaxRecordLength = uint64_t{64} << 20;
@@ -420,12 +416,7 @@ void Table::setDecimal(uint32_t field, int64_t value) {
 
 int32_t Table::call(int32_t operation, std::vector<ArgumentSlot> slots,
                     std::vector<std::string> texts) {
-    // The driver takes the top of the stack first: push the last text first.
-    for (auto text = texts.rbegin(); text != texts.rend(); ++text) pushText(*text);
-    if (slots.size() < kMinimumSlots) slots.resize(kMinimumSlots, 0);
-    // A statement starts with no error, so ERRORCODE afterwards is this statement's.
-    clearErrorState();
-    return callDriver(operation, &block_, slots.data());
+    return runStatement(&block_, operation, std::move(slots), texts);
 }
 
 int Table::statement(int32_t operation, KeyControlBlock* key) {
@@ -490,6 +481,38 @@ int Table::setFromBuffer(KeyControlBlock* key) {
 
 int Table::next() { return statement(kNEXT); }
 int Table::previous() { return statement(kPREVIOUS); }
+
+int Table::skip(int32_t count) {
+    call(kSKIP, {static_cast<ArgumentSlot>(static_cast<uint32_t>(count))});
+    return errorCode();
+}
+
+int Table::setPointer(KeyControlBlock* key, uint32_t pointer) {
+    if (key != nullptr) {
+        call(kSETkeyptr, {reinterpret_cast<ArgumentSlot>(key), pointer});
+    } else {
+        call(kSETfileptr, {pointer});
+    }
+    return errorCode();
+}
+
+std::string Table::position(KeyControlBlock* key) {
+    if (key != nullptr) {
+        call(kPOSITIONkey, {reinterpret_cast<ArgumentSlot>(key)});
+    } else {
+        call(kPOSITIONfile);
+    }
+    return vellum::resultText();
+}
+
+int Table::reset(KeyControlBlock* key, const std::string& position) {
+    if (key != nullptr) {
+        call(kRESETkey, {reinterpret_cast<ArgumentSlot>(key)}, {position});
+    } else {
+        call(kRESETfile, {}, {position});
+    }
+    return errorCode();
+}
 
 int Table::get(KeyControlBlock* key) {
     call(kGETfilekey, {reinterpret_cast<ArgumentSlot>(key)});

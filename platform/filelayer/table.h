@@ -140,6 +140,11 @@ public:
     int setFromBuffer(KeyControlBlock* key);  // SETkeykey
     int next();
     int previous();
+    int skip(int32_t count);             // SKIP
+    int setPointer(KeyControlBlock* key, uint32_t pointer);  // SETkeyptr, or SETfileptr for none
+    // POSITIONkey, or POSITIONfile for none: the position string.
+    std::string position(KeyControlBlock* key);
+    int reset(KeyControlBlock* key, const std::string& position);  // RESETkey, or RESETfile
     int get(KeyControlBlock* key);       // GETfilekey
     int add();
     int put();

@@ -11,7 +11,9 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "vellum/control_blocks.h"
 #include "vellum/filter_expression.h"
 
 namespace vellum {
@@ -80,6 +82,20 @@ public:
                                                       std::string_view prompt,
                                                       std::string_view items) = 0;
 
+    // Runs a statement of the file layer on a control block, as the application's statements
+    // run: the texts pushed so that the first is taken first, the thread's error state cleared,
+    // the driver entry called. Gives the statement's value, ERRORCODE and result text; the
+    // caller's error state and result text are as they were before. The engine issues
+    // statements this way when it replays a saved state (RESTORESTATE) or resyncs a sequence.
+    struct StatementResult {
+        int32_t value = 0;
+        int error = 0;
+        std::string text;
+    };
+    virtual StatementResult runStatement(FileControlBlock* block, int32_t operation,
+                                         std::vector<ArgumentSlot> slots,
+                                         std::vector<std::string> texts) = 0;
+
     enum class Icon { information, warning, error };
     virtual void messageBox(std::string_view text, std::string_view caption, Icon icon) = 0;
 
@@ -94,6 +110,12 @@ public:
     virtual std::unique_ptr<CompiledFilter> compileFilter(std::string_view text,
                                                           std::span<const FilterVariable> variables,
                                                           int* error) = 0;
+
+    // The application's current window: a message posted to it is handled after the current
+    // call; a numbered event sent to it runs its handler at once, whose answer comes back (0:
+    // go on). Without a current window a message is dropped and an event answered 0.
+    virtual void postWindowMessage(uint32_t message, uintptr_t wParam, uintptr_t lParam) = 0;
+    virtual int sendWindowEvent(uint32_t event, int32_t parameter) = 0;
 };
 
 // The installed file layer. The engine cannot run without one: the file layer installs itself
