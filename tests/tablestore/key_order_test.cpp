@@ -68,11 +68,11 @@ struct TypeCase {
 std::vector<TypeCase> typeCases() {
     auto number = [](uint8_t type, uint32_t size) {
         return [type, size](TableDeclaration& d) {
-            FieldSpec spec;
-            spec.label = "K:Value";
-            spec.type = type;
-            spec.elementSize = size;
-            d.field(spec);
+            FieldSpec item;
+            item.label = "K:Value";
+            item.type = type;
+            item.elementSize = size;
+            d.field(item);
         };
     };
     using L = std::numeric_limits<int32_t>;
