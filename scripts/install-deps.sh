@@ -1,19 +1,22 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need. As root it runs apt-get; otherwise
 # it prints the exact apt-get line to run and fails, so nothing half-configured goes on.
-# Usage: scripts/install-deps.sh [fuzz] [bench]
+# Usage: scripts/install-deps.sh [fuzz] [bench] [desktop]
 set -euo pipefail
 
-packages=(g++ cmake ninja-build libgtest-dev libgmock-dev)
+packages=(g++ cmake ninja-build libgtest-dev libgmock-dev qt6-base-dev fonts-dejavu-core)
 
 # Optional groups, named as arguments; the default set above is always included.
 #   fuzz   clang with libFuzzer and the sanitizer runtimes, llvm-symbolizer (scripts/fuzz.sh)
 #   bench  SQLite, the baseline of the benchmark (scripts/bench.sh)
+#   desktop  an X server without a screen and the tools that drive it: the viewer's end-to-end
+#          check and its screenshot (scripts/viewer-e2e.sh)
 for group in "$@"; do
   case "$group" in
     fuzz) packages+=(clang libclang-rt-14-dev llvm) ;;
     bench) packages+=(libsqlite3-dev) ;;
-    *) echo "install-deps.sh: unknown package group '$group' (known: fuzz, bench)" >&2; exit 2 ;;
+    desktop) packages+=(xvfb xauth xdotool xclip imagemagick) ;;
+    *) echo "install-deps.sh: unknown package group '$group' (known: fuzz, bench, desktop)" >&2; exit 2 ;;
   esac
 done
 
