@@ -15,7 +15,7 @@ for group in "$@"; do
   case "$group" in
     fuzz) packages+=(clang libclang-rt-14-dev llvm) ;;
     bench) packages+=(libsqlite3-dev) ;;
-    desktop) packages+=(xvfb xauth xdotool xclip imagemagick) ;;
+    desktop) packages+=(xvfb xauth x11-utils xdotool xclip imagemagick) ;;
     *) echo "install-deps.sh: unknown package group '$group' (known: fuzz, bench, desktop)" >&2; exit 2 ;;
   esac
 done

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The test command: installs what is missing, configures a sanitizer build, builds everything
 # and runs every test under AddressSanitizer and UndefinedBehaviorSanitizer; then builds only the
-# concurrency tests under ThreadSanitizer (build/tsan) and runs them.
+# concurrency tests under ThreadSanitizer (build/tsan) and runs them; last, the viewer's real window
+# is checked end to end on a virtual screen (scripts/viewer-e2e.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -19,3 +20,6 @@ tsan=build/tsan
 cmake -S . -B "$tsan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVELLUM_TSAN=ON
 cmake --build "$tsan" --target threads_test
 TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:exitcode=66" "$tsan/tests/threads_test"
+
+# The real window on a virtual screen: type, double-click, clipboard, settings file.
+scripts/viewer-e2e.sh

@@ -80,7 +80,7 @@ QuickWindow::QuickWindow(Dictionary& dictionary, SettingsManager& settings)
     help->hide();
 
     QLabel* notice =
-        addText("?STRING7", QStringLiteral("QLMviewer by the Vellum project, 2024"), 9, 218, false);
+        addText("?STRING7", QStringLiteral("QLMviewer by the Vellum project, 2026"), 9, 218, false);
     notice->setGeometry(units.rect(9, 218, 149, 10));
     QLabel* invitation =
         addText("?STRING8", QStringLiteral("Visit example.org for free museum collection software"),
