@@ -6,6 +6,7 @@
 // into a new child. A page that loses its last entry is freed at once.
 #include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "pagestore/entry_cursor.h"
@@ -231,15 +232,24 @@ void PageFile::removeEntry(Entry* entry) {
     // found again in the leaf read anew.
     std::vector<uint8_t> key(entry->key().begin(), entry->key().end());
     Entry* removed = nullptr;
+    pagesToFree_.clear();
     try {
         removeAtLevel(rootPage(), key, 0, entry, reshapes_, &removed);
     } catch (const FatalError&) {
         // An entry already out of its leaf when a damaged page above refused the rest is freed.
         if (removed != nullptr) freeEntry(removed);
+        pagesToFree_.clear();
         throw;
     }
     releaseEntry(removed);
     freeEntry(removed);
+    // The slots of emptied pages are given back once the whole path is settled: giving one back
+    // moves the top page of its class into it, and that page may be an index page on the path
+    // that has just lost its last child and is still to be dropped itself. Highest numbers go
+    // first, so that a freed slot at the top of its range is never moved into another.
+    std::sort(pagesToFree_.begin(), pagesToFree_.end(), std::greater<>());
+    for (int32_t number : pagesToFree_) freeSlot(number);
+    pagesToFree_.clear();
 }
 
 void PageFile::removeAtLevel(PageNode* page, std::span<const uint8_t> key, unsigned level,
@@ -266,14 +276,14 @@ void PageFile::removeAtLevel(PageNode* page, std::span<const uint8_t> key, unsig
         child = childOf(page, separator);
     }
     if (child->tree == nil_.get()) {
-        // The child is empty: its separator goes first and its node is dropped before its slot
-        // is given back, so that the page moved into that slot meets neither.
+        // The child is empty: its separator and its node go now, its slot once the removal is
+        // done (see removeEntry).
         int32_t number = child->pageNumber;
         takeOutOfPage(page, separator);
         releaseEntry(separator);
         freeEntry(separator);
         destroyNode(child);
-        freeSlot(number);
+        pagesToFree_.push_back(number);
     } else if (compareKeys(*firstEntry(child->tree, nil_.get()), *separator) > 0) {
         takeOutOfPage(page, separator);
         releaseEntry(separator);

@@ -179,6 +179,8 @@ private:
     // Raised whenever a page node is made by a split or destroyed, so that an operation holding
     // pages across a descent can tell whether they are still what it saw.
     uint64_t reshapes_ = 0;
+    // Slots of pages emptied by the removal under way, given back when it ends.
+    std::vector<int32_t> pagesToFree_;
     PageList clean_;
     PageList dirtyList_;
     std::map<uint32_t, unsigned> userLocks_;  // user lock number -> nesting count
