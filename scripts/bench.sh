@@ -6,6 +6,9 @@
 #   scripts/bench.sh [args]          pagestore_bench, the page store (--entries N, --dir DIRECTORY)
 #   scripts/bench.sh records [args]  records_bench, the record layer on the QLMRelated layout
 #                                    (--records N, --lookups N, --dir DIRECTORY, --shared)
+#   scripts/bench.sh viewer [args]   viewer_bench, QLMviewer's window on the offscreen platform
+#                                    over data/sample and a generated thesaurus (--terms N,
+#                                    --dir CACHE (default build/release/bench-data), --reps R)
 #
 # Builds take the lock file $VELLUM_BUILD_LOCK (default /tmp/vellum-build.lock), so that builds
 # sharing the machine run one after another.
@@ -15,6 +18,9 @@ cd "$(dirname "$0")/.."
 target=pagestore_bench
 if [ "${1:-}" = records ]; then
   target=records_bench
+  shift
+elif [ "${1:-}" = viewer ]; then
+  target=viewer_bench
   shift
 fi
 

@@ -3,9 +3,9 @@
 // columns cannot index the viewed table itself. Instead the view makes a private table in a new
 // directory under $TMPDIR: one field per sort column (the column's own type and size), the
 // primary record's number, and an INDEX "Order" over the columns with their directions (DUP,
-// NOCASE). A scan of the primary table in its key order fills it under STREAM, where ADD leaves
-// the INDEX for later, and one BUILDfile sorts it with the engine's sorter; rows whose columns tie
-// thus keep the key order. The view then pages through "Order" and reads each primary record by
+// NOCASE). A scan of the primary table in record order fills it under STREAM, where ADD leaves
+// the INDEX for later, and one BUILDfile sorts it with the engine's sorter; the view's key fields
+// come last among the columns, so that rows whose chosen columns tie keep the key order. The view then pages through "Order" and reads each primary record by
 // its number, so nothing is held in memory but the page. The table lives as long as its order:
 // the directory goes when the order changes or the view closes.
 //

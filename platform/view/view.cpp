@@ -70,6 +70,18 @@ int View::setOrderText(const std::string& text) {
         column.descending = item.descending;
         columns.push_back(column);
     }
+    // The fields of the view's key follow as the last columns, so that rows whose chosen columns
+    // tie keep the key order although the table is read in record order.
+    if (key_ != nullptr) {
+        const FieldDeclaration* fields = primary_.block()->fields;
+        for (uint8_t c = 0; c < key_->componentCount; ++c) {
+            auto field = static_cast<uint32_t>(std::abs(key_->components[c]));
+            SortColumn column;
+            column.source = {&primary_, &fields[field], fieldSize(fields[field])};
+            column.descending = key_->components[c] < 0;
+            columns.push_back(column);
+        }
+    }
     auto sort = std::make_unique<SortTable>(std::move(columns));
     if (int error = fillSortTable(*sort); error != 0) return error;
     sort_ = std::move(sort);
@@ -96,10 +108,11 @@ bool View::positionFits(KeyControlBlock* key, size_t joins) const {
     return viewPositionLength(order, joins) <= kMaxViewPosition;
 }
 
-// One scan of the primary table in the key order, each row with its joins, then the sort.
+// One scan of the primary table in record order, each row with its joins, then the sort. Record
+// order reads each page of records once; the key order would fetch every record from anywhere.
 int View::fillSortTable(SortTable& sort) {
     int error = sort.open();
-    if (error == 0) error = primary_.set(key_);
+    if (error == 0) error = primary_.set(nullptr);
     if (error != 0) return error;
     while ((error = primary_.next()) == 0) {
         if ((error = readJoins(nullptr)) != 0) return error;
