@@ -34,7 +34,6 @@ enum OpenRequest : unsigned {
     kOpenPlain = 0,
     kOpenForWriting = 0x01,    // put the file into write mode
     kOpenDropName = 0x02,      // delete the table-name record at once (CREATE, RENAME, REMOVE)
-    kOpenDropCollation = 0x04, // delete the collation record after loading it
 };
 
 class TableObject {

@@ -112,7 +112,6 @@ int TableObject::openCore(int mode, unsigned request) {
         if (stored == nullptr || !loadCollation(stored->data(), &collation)) {
             collation = builtInCollation((attributes & kAttributeOem) != 0);
         }
-        if (stored != nullptr && (request & kOpenDropCollation)) file.removeEntry(stored);
     }
     savedImage.assign(definition.recordLength, 0);
     workImage.assign(definition.recordLength, 0);
