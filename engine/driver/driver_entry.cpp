@@ -12,6 +12,8 @@
 #include "driver/engine_locks.h"
 #include "driver/state_rules.h"
 #include "os/file_system.h"
+#include "pagestore/transaction_set.h"
+#include "tablestore/blob_content.h"
 #include "tablestore/key_maintenance.h"
 #include "tablestore/positioning.h"
 #include "tablestore/records.h"
@@ -52,6 +54,7 @@ int textsTaken(int operation) {
         case kREGETfile: case kREGETkey: case kGETPROPERTY: case kBLOBGETPROP:
         case kGETPROPERTYkey: case kDOPROPERTY: case kDOPROPERTYkey: case kDOPROPERTYblob:
         case kSETNULLS:
+        case kBLOBTAKE:  // its value, taken even when it cannot be stored
             return 1;
         default:
             return 0;
@@ -62,6 +65,18 @@ bool givesResultText(int operation) {
     switch (operation) {
         case kNAME: case kSEND: case kPOSITIONfile: case kPOSITIONkey: case kGETPROPERTY:
         case kGETPROPERTYkey: case kBLOBGETPROP: case kGETNULLS:
+        case kBLOBYIELD:  // the bytes it yields
+            return true;
+        default:
+            return false;
+    }
+}
+
+// Operations after which no BLOB of the table keeps its Touched mark.
+bool resetsTouched(int operation) {
+    switch (operation) {
+        case kADD: case kAPPEND: case kDELETE: case kGETfilekey: case kGETfileptr: case kGETkeyptr:
+        case kNEXT: case kPUT: case kPREVIOUS: case kPUTfileptr: case kREGETfile: case kREGETkey:
             return true;
         default:
             return false;
@@ -345,22 +360,18 @@ int runOperation(Call& call) {
             return 0;
         case kLOGOUT:
             table->pageFile()->beginWrite();
-            table->pageFile()->setEnlisted(true);
+            transactionSet().enlist(table->pageFile());
             return 0;
         case kCOMMIT: {
-            PageFile* file = table->pageFile();
-            file->setEnlisted(false);
-            int result = file->commit();
-            file->endWrite();
+            // Commits every file of the transaction, whichever table LOGOUT was called for.
+            int result = transactionSet().commitAll();
+            table->pageFile()->endWrite();
             return result;
         }
-        case kROLLBACK: {
-            PageFile* file = table->pageFile();
-            file->setEnlisted(false);
-            file->discard();
-            file->endWrite();
+        case kROLLBACK:
+            transactionSet().rollbackAll();
+            table->pageFile()->endWrite();
             return 0;
-        }
         case kSTREAM:
             return 0;
         case kFLUSH: {
@@ -463,7 +474,7 @@ int runOperation(Call& call) {
         case kREGETkey:
             return regetByKey(*table, *call.key, call.text1.value_or(std::string()));
         case kGETSTATE:
-            call.value = static_cast<int32_t>(saveState(*table));
+            call.value = static_cast<int32_t>(saveState(*table, (slotValue(call, 0) & 0xFF) != 0));
             return 0;
         case kRESTORESTATE:
             return runRestoreState(call);
@@ -506,6 +517,18 @@ int runOperation(Call& call) {
         case kGETNULLS:
             call.resultText = std::string();
             return kUnsupportedFunction;
+        case kBLOBSIZE:
+            return blobSize(*table, slotValue(call, 0) & 0xFFFF, &call.value);
+        case kBLOBYIELD:
+            call.resultText.emplace();
+            return yieldBlob(*table, slotValue(call, 0) & 0xFFFF,
+                             static_cast<uint32_t>(slotValue(call, 1)),
+                             static_cast<uint32_t>(slotValue(call, 2)), &*call.resultText);
+        case kBLOBTAKE:
+            return takeIntoBlob(*table, slotValue(call, 0) & 0xFFFF,
+                                static_cast<uint32_t>(slotValue(call, 1)),
+                                static_cast<uint32_t>(slotValue(call, 2)),
+                                call.text1.value_or(std::string()));
         case kInternal91:
             return 0;
         default:
@@ -561,6 +584,7 @@ int32_t finish(Call& call, int error) {
         }
         if (error == 0) error = flushed;
     }
+    if (table != nullptr && resetsTouched(call.operation)) resetTouched(*table);
     if (table != nullptr) updateState(*table, call.key, call.operation, error);
     putResultText(call);
     if (table != nullptr) {

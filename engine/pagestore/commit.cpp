@@ -6,13 +6,15 @@
 // slots, and everything that would overwrite live data (including the new header) into a log
 // area behind the pages; then it points the header at offset 0 at that log. Stage two copies the
 // logged images into place and resets the log. A crash before the header switch leaves the old
-// state; after it, the next refresh in write mode replays the log.
+// state; after it, the next refresh in write mode replays the log, unless the commit belongs to
+// a transaction over several files that had not reached its commit point (transaction_set.h).
 #include <algorithm>
 #include <vector>
 
 #include "pagestore/page_codec.h"
 #include "pagestore/page_file.h"
 #include "pagestore/page_tree.h"
+#include "pagestore/transaction_set.h"
 #include "vellum/fatal.h"
 
 namespace vellum {
@@ -334,7 +336,9 @@ bool PageFile::scanLogArea() {
 void PageFile::recoverPending() {
     uint32_t logStart = header_.logStart();
     uint32_t logEnd = header_.logEnd();
-    bool complete = scanLogArea();
+    // A commit of a transaction over several files counts only once the transaction reached
+    // its commit point; the check reads the file's marker through the log area.
+    bool complete = scanLogArea() && !TransactionSet::recoveryCheck(*this);
     if (!complete) {
         dropCache();
         disk_->readExact(0, header_.bytes(), kHeaderSize);

@@ -2,6 +2,7 @@
 #include "pagestore/page_file.h"
 
 #include "pagestore/open_mode.h"
+#include "pagestore/transaction_set.h"
 #include "vellum/error_codes.h"
 #include "vellum/fatal.h"
 
@@ -10,6 +11,7 @@ namespace vellum {
 PageFile::PageFile() : disk_(std::make_unique<DiskFile>()), nil_(newEntry(0, 0)) {}
 
 PageFile::~PageFile() {
+    if (enlisted_) transactionSet().forget(this);
     dropCache();
 }
 

@@ -96,6 +96,8 @@ public:
     int commitStageOne();
     int commitStageTwo();
     void discard();
+    // Abandons a pending log area on disk: the header at offset 0 settles in its old state.
+    void resetLog();
 
     // State.
     bool isOpened() const { return opened_; }
@@ -144,7 +146,6 @@ private:
     void placePage(int32_t page, unsigned k);
     void packRanges();
     void movePage(int32_t from, int32_t to);
-    void resetLog();
     std::vector<uint8_t> buildImage(PageNode* node);
     bool scanLogArea();
     void replayLog(uint32_t logStart, uint32_t logEnd);

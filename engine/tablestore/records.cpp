@@ -7,8 +7,10 @@
 
 #include "os/file_system.h"
 #include "pagestore/entry_cursor.h"
+#include "tablestore/blob_content.h"
 #include "tablestore/count_records.h"
 #include "tablestore/key_maintenance.h"
+#include "tablestore/memo_chunks.h"
 #include "tablestore/table_object.h"
 #include "vellum/byte_order.h"
 #include "vellum/error_codes.h"
@@ -158,8 +160,15 @@ int fetchRecord(TableObject& table, const Entry* entry) {
     std::copy(image.begin(), image.end(), table.block->recordBuffer);
     table.savedImage = image;
     table.currentRecord = number;
-    if (table.watchArmed) table.watched = true;
-    if (table.noMemoArmed) table.memosNotRead = true;
+    if (table.watchArmed) {
+        table.watched = true;
+        prepareComparison(table);
+    }
+    if (table.noMemoArmed) {
+        table.memosNotRead = true;
+    } else if (!table.definition.memos.empty()) {
+        readMemos(table, number);
+    }
     disarmModifiers(table);
     return 0;
 }
@@ -212,6 +221,7 @@ int addRecord(TableObject& table, bool append) {
     table.lastInserted = number;
     table.currentRecord = number;
     if (!changeEntryCount(table, kRecordTypeData, 1)) return kAccessDenied;
+    writeMemos(table, number);
     return 0;
 }
 
@@ -230,7 +240,10 @@ int putRecord(TableObject& table) {
         result = kRecordNotAvailable;
     } else {
         loadImage(table, *stored, &table.workImage);
-        if (table.watched && table.workImage != table.savedImage) result = kRecordChangedByAnotherStation;
+        if (table.watched && (table.workImage != table.savedImage ||
+                              (!table.memosNotRead && memosChanged(table, number)))) {
+            result = kRecordChangedByAnotherStation;
+        }
     }
     if (result == 0 && !std::equal(buffer.begin(), buffer.end(), table.workImage.begin())) {
         result = maintainKeys(table, buffer.data(), table.workImage.data(), number, false,
@@ -251,6 +264,7 @@ int putRecord(TableObject& table) {
         }
     }
     cursor.clear();
+    if (result == 0 && !table.memosNotRead) rewriteMemos(table, number);
     // The change is committed while the record is still locked, so that nobody reads it half
     // way.
     if (result == 0) result = flushAfterOperation(table);
@@ -283,6 +297,7 @@ int deleteRecord(TableObject& table) {
     maintainKeys(table, nullptr, table.savedImage.data(), number, false,
                  table.definition.keys.size());
     changeEntryCount(table, kRecordTypeData, -1);
+    deleteMemos(table, number);
     leaveCurrentRecord(table);
     return 0;
 }
@@ -385,7 +400,14 @@ void clearRecord(TableObject& table, int32_t fill) {
         }
     }
     for (MemoDescriptor& memo : table.definition.memos) {
-        if (memo.flags & kMemoBlob) continue;
+        if (memo.flags & kMemoBlob) {
+            // Blank filling empties a BLOB, as setting its size to 0 does.
+            if (fill == 0) {
+                resizeBlob(memo, 0);
+                memo.touched = true;
+            }
+            continue;
+        }
         uint8_t value = fill == 0 ? ((memo.flags & kMemoBinary) ? 0x00 : ' ')
                                   : (fill > 0 ? 0xFF : 0x00);
         std::fill(memo.buffer.begin(), memo.buffer.end(), value);

@@ -66,7 +66,8 @@ int recordCount(TableObject& table, uint32_t* count);
 int fileBytes(TableObject& table, uint32_t* size);
 
 // Clears the record buffer field by field: fill 0 gives blanks and zeros, a positive fill the
-// highest values, a negative fill the lowest; memo buffers are filled alike.
+// highest values, a negative fill the lowest; memo buffers are filled alike, and a fill of 0
+// empties every BLOB.
 void clearRecord(TableObject& table, int32_t fill);
 
 // The flush after an operation on an open table: commits the file and leaves write mode, which

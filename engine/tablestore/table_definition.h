@@ -64,6 +64,11 @@ struct MemoDescriptor {
     uint32_t size = 0;
     uint8_t flags = 0;  // kMemoBinary, kMemoBlob
     std::vector<uint8_t> buffer;  // working buffer of the declared size, filled with spaces
+    // MEMO: the stored bytes of the current record as read under WATCH, compared at PUT.
+    std::vector<uint8_t> comparison;
+    // BLOB: the content, exactly the current size, and the Touched mark.
+    std::vector<uint8_t> content;
+    bool touched = false;
 };
 
 // Attribute byte of a key descriptor.

@@ -4,10 +4,12 @@
 
 #include <algorithm>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "tablestore/blob_content.h"
 #include "tablestore/positioning.h"
 #include "tablestore/table_object.h"
 #include "vellum/control_blocks.h"
@@ -27,10 +29,11 @@ constexpr uint32_t kStateWatched = 0x0400;
 constexpr uint32_t kStateHoldArmed = 0x0800;
 constexpr uint32_t kStateHeld = 0x1000;
 
-// The record buffer and the MEMO buffers (BLOBs keep an empty slot).
+// The record buffer, the MEMO buffers and, when they were copied, the BLOB contents (a BLOB not
+// copied has no slot content).
 struct Buffers {
     std::vector<uint8_t> record;
-    std::vector<std::vector<uint8_t>> memos;
+    std::vector<std::optional<std::vector<uint8_t>>> memos;
 };
 
 struct TableSnapshot {
@@ -56,14 +59,18 @@ bool isStep(int operation) {
     return operation == kNEXT || operation == kPREVIOUS || operation == kSKIP;
 }
 
-Buffers buffersOf(const TableObject& table) {
+Buffers buffersOf(const TableObject& table, bool withBlobs) {
     Buffers buffers;
     const FileControlBlock& block = *table.block;
     if (block.recordBuffer != nullptr) {
         buffers.record.assign(block.recordBuffer, block.recordBuffer + block.recordLength);
     }
     for (const MemoDescriptor& memo : table.definition.memos) {
-        buffers.memos.push_back((memo.flags & kMemoBlob) ? std::vector<uint8_t>() : memo.buffer);
+        if (memo.flags & kMemoBlob) {
+            buffers.memos.push_back(withBlobs ? std::optional(memo.content) : std::nullopt);
+        } else {
+            buffers.memos.push_back(memo.buffer);
+        }
     }
     return buffers;
 }
@@ -77,8 +84,13 @@ void putBuffers(TableObject& table, const Buffers& buffers) {
     }
     std::vector<MemoDescriptor>& memos = table.definition.memos;
     for (size_t m = 0; m < memos.size() && m < buffers.memos.size(); ++m) {
-        if (memos[m].flags & kMemoBlob) continue;
-        const std::vector<uint8_t>& saved = buffers.memos[m];
+        if (!buffers.memos[m]) continue;
+        const std::vector<uint8_t>& saved = *buffers.memos[m];
+        if (memos[m].flags & kMemoBlob) {
+            // Setting the size and taking the content back, which sets the Touched mark.
+            assignBlob(memos[m], saved);
+            continue;
+        }
         std::copy_n(saved.begin(), std::min(saved.size(), memos[m].buffer.size()),
                     memos[m].buffer.begin());
     }
@@ -199,11 +211,11 @@ KeyControlBlock* keyControlBlockOf(const FileControlBlock& block, const KeyDescr
     return nullptr;
 }
 
-uint32_t saveState(TableObject& table) {
+uint32_t saveState(TableObject& table, bool withBlobs) {
     auto snapshot = std::make_unique<TableSnapshot>();
     const FileControlBlock& block = *table.block;
     snapshot->block = &block;
-    snapshot->buffers = buffersOf(table);
+    snapshot->buffers = buffersOf(table, withBlobs);
     snapshot->open = table.isOpen();
     snapshot->openMode = table.accessMode;
     snapshot->stateWord = table.stateWord;
@@ -230,7 +242,7 @@ uint32_t saveState(TableObject& table) {
 int restoreState(FileControlBlock& block, uint32_t handle, bool snapshotBuffers) {
     const TableSnapshot* snapshot = snapshotOf(handle);
     if (snapshot == nullptr || snapshot->block != &block) return kInvalidRecordDeclaration;
-    Buffers kept = snapshotBuffers ? Buffers() : buffersOf(*block.tableObject);
+    Buffers kept = snapshotBuffers ? Buffers() : buffersOf(*block.tableObject, true);
     int result = 0;
     bool open = block.tableObject->isOpen();
     if (!snapshot->open) {

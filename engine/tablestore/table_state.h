@@ -1,5 +1,5 @@
-// Saved states of a table. GETSTATE takes a snapshot of a table object's state (record buffer
-// and memo buffers, open state and mode, the driver entry's state word and bookkeeping, and the
+// Saved states of a table. GETSTATE takes a snapshot of a table object's state (record buffer,
+// memo buffers and, when asked, BLOB contents, open state and mode, the driver entry's state word and bookkeeping, and the
 // position strings of where the sequence stood), handed out as a handle of the file layer.
 // RESTORESTATE brings a snapshot back by issuing the file layer's statements on the control
 // block, which come back into the driver entry; FREESTATE discards it. The resync step that a
@@ -15,8 +15,9 @@ struct FileControlBlock;
 struct KeyControlBlock;
 struct KeyDescriptor;
 
-// GETSTATE: a new snapshot of the table's state; its handle.
-uint32_t saveState(TableObject& table);
+// GETSTATE: a new snapshot of the table's state, with a copy of every BLOB's content when
+// withBlobs is set; its handle.
+uint32_t saveState(TableObject& table, bool withBlobs);
 
 // RESTORESTATE: re-establishes the state of the snapshot with the handle. With snapshotBuffers
 // the record buffer and memos come back from the snapshot, otherwise they keep their current

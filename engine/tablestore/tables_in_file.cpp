@@ -9,6 +9,7 @@
 #include "pagestore/page_tree.h"
 #include "tablestore/collation.h"
 #include "tablestore/count_records.h"
+#include "tablestore/memo_chunks.h"
 #include "tablestore/table_address.h"
 #include "tablestore/table_object.h"
 #include "vellum/byte_order.h"
@@ -300,7 +301,7 @@ int TableObject::renameOrCopy(const std::string& target, bool rename) {
             uint8_t type = copy->keyLength > 4 ? copy->bytes()[4] : 0;
             size_t dataLength = copy->totalLength - copy->keyLength;
             uint8_t* data = copy->bytes() + copy->keyLength;
-            if ((type == kRecordTypeData || type == 0xFC) && copy->keyLength >= 9) {
+            if ((type == kRecordTypeData || type == kRecordTypeMemo) && copy->keyLength >= 9) {
                 renumber(copy->bytes() + 5);
             } else if (type <= 0xEF) {
                 if (dataLength == 4) {
