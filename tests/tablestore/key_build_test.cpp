@@ -26,6 +26,7 @@
 #include "filelayer/table.h"
 #include "pagestore/page_file.h"
 #include "support/faulty_file_system.h"
+#include "support/sound_files.h"
 #include "support/temp_dir.h"
 #include "tablestore/collation.h"
 #include "tablestore/count_records.h"
@@ -287,6 +288,7 @@ class KeyBuildTest : public ::testing::Test {
     }
 
     test::TempDir dir_;
+    test::SoundFilesCheck soundFiles_{dir_};
     std::string file_ = dir_.file("items.vlm");
     std::string sortDir_;
     std::optional<std::string> savedTmpDir_;

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "filelayer/table.h"
+#include "support/sound_files.h"
 #include "support/temp_dir.h"
 #include "vellum/error_codes.h"
 #include "vellum/operation_codes.h"
@@ -188,6 +189,7 @@ protected:
     }
 
     test::TempDir dir_;
+    test::SoundFilesCheck soundFiles_{dir_};
     std::unique_ptr<Table> table_;
     Model model_;
     std::mt19937 random_{20261211};

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "filelayer/table.h"
+#include "support/sound_files.h"
 #include "support/temp_dir.h"
 #include "vellum/error_codes.h"
 
@@ -121,6 +122,7 @@ std::vector<int32_t> scan(Table& table, unsigned key, uint32_t rankField, bool b
 TEST_P(KeyOrderTest, AScanReturnsTheValuesInTheirOrder) {
     const TypeCase& c = GetParam();
     test::TempDir dir;
+    test::SoundFilesCheck soundFiles(dir);
     TableDeclaration declaration("K");
     declaration.name(dir.file("order.vlm")).attributes(kAttributeCreate);
     c.declare(declaration);

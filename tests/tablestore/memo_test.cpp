@@ -10,6 +10,7 @@
 
 #include "filelayer/table.h"
 #include "pagestore/page_file.h"
+#include "support/sound_files.h"
 #include "support/temp_dir.h"
 #include "tablestore/memo_chunks.h"
 #include "tablestore/table_object.h"
@@ -123,6 +124,7 @@ protected:
     }
 
     test::TempDir dir_;
+    test::SoundFilesCheck soundFiles_{dir_};
     std::string file_;
     std::unique_ptr<Table> table_;
 };

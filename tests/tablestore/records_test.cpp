@@ -13,6 +13,7 @@
 #include "os/file_system.h"
 #include "pagestore/page_file.h"
 #include "support/child_process.h"
+#include "support/sound_files.h"
 #include "support/temp_dir.h"
 #include "tablestore/count_records.h"
 #include "tablestore/table_object.h"
@@ -86,6 +87,7 @@ protected:
     }
 
     test::TempDir dir_;
+    test::SoundFilesCheck soundFiles_{dir_};
     std::string file_;
     std::unique_ptr<Table> table_;
 };
