@@ -1,8 +1,6 @@
-// Builds run at once or deferred, BUILDevent with its progress events, and the build properties.
+// Builds run at once or deferred, and BUILDevent with its progress events.
 #include "driver/deferred_build.h"
 
-#include <algorithm>
-#include <cstdlib>
 #include <memory>
 #include <utility>
 
@@ -19,8 +17,6 @@ namespace vellum {
 
 namespace {
 
-constexpr int kFullBuildProperty = 29232;
-constexpr int kBuildProgressProperty = 29446;
 constexpr const char* kTakenAwayMessage =
     "BUILD abandoned: the table was closed during a progress event";
 
@@ -100,10 +96,6 @@ bool takesKey(int operation) {
     return operation != kBUILDfile && operation != kPACK;
 }
 
-int32_t numberOf(const std::string& text) {
-    return static_cast<int32_t>(std::strtol(text.c_str(), nullptr, 10));
-}
-
 }  // namespace
 
 int runBuildOperation(FileControlBlock& block, TableObject& table, int operation,
@@ -148,37 +140,6 @@ int runBuildEvent(FileControlBlock& block, TableObject& table) {
 void endEventBuild(FileControlBlock& block, int error) {
     if (error != 0 && error != -1) fileLayer().postError(error, &block);
     fileLayer().sendWindowEvent(kBuildFinishedEvent, 1);
-}
-
-int setBuildProperty(TableObject& table, int32_t index, const std::string& property,
-                     const std::string& value) {
-    int32_t number = numberOf(property);
-    if (number == kFullBuildProperty) {
-        table.fullBuild = numberOf(value) != 0;
-        return 0;
-    }
-    if (number != kBuildProgressProperty || index != 0) return kUnsupportedFunction;
-    int32_t n = numberOf(value);
-    if (n == 0) {
-        table.stateWord &= ~uint32_t{kStateBuildRequest};
-        return 0;
-    }
-    // A second request while one is pending leaves it in place.
-    table.progressInterval = static_cast<uint32_t>(101 - std::clamp<int32_t>(n, 1, 100));
-    table.stateWord |= kStateBuildRequest;
-    return 0;
-}
-
-int getBuildProperty(const TableObject& table, int32_t index, const std::string& property,
-                     std::optional<std::string>* result) {
-    int32_t number = numberOf(property);
-    if (number == kFullBuildProperty) {
-        *result = table.fullBuild ? "1" : "";
-        return 0;
-    }
-    if (number != kBuildProgressProperty || index != 0) return kUnsupportedFunction;
-    *result = (table.stateWord & kStateEventBuild) != 0 ? "1" : "";
-    return 0;
 }
 
 }  // namespace vellum

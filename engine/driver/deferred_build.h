@@ -4,11 +4,8 @@
 // lParam the file control block). BUILDevent then runs the pending build with state bit 0x4000
 // set: at the table store's progress steps the engine lock is given up for event 0xA241, whose
 // non-zero answer cancels the build (93); event 0xA242 with parameter 1 ends it. The builds reach
-// the sorter of build_sort.h through the table store's BuildServices.
-//
-// Also the two build properties: 29232 full rebuild ("1" or empty), and 29446, which sets the
-// build-progress request with its interval (a value n gives 101 - n, n taken into 1 to 100; 0
-// clears the request) and reads whether a build with progress events runs.
+// the sorter of build_sort.h through the table store's BuildServices. The build-progress request
+// itself is set through property 29446 (properties.h).
 #pragma once
 
 #include <cstdint>
@@ -38,12 +35,5 @@ int runBuildEvent(FileControlBlock& block, TableObject& table);
 
 // The end of a build with progress events: posts its error, if any, and sends event 0xA242.
 void endEventBuild(FileControlBlock& block, int error);
-
-// SET_PROPERTY and GET_PROPERTY of the build properties (property and value as decimal texts,
-// index the item index of the call); 80 for any other property.
-int setBuildProperty(TableObject& table, int32_t index, const std::string& property,
-                     const std::string& value);
-int getBuildProperty(const TableObject& table, int32_t index, const std::string& property,
-                     std::optional<std::string>* result);
 
 }  // namespace vellum

@@ -2,6 +2,7 @@
 #include "driver/driver_descriptor.h"
 
 #include "driver/driver_entry.h"
+#include "driver/registration.h"
 
 namespace vellum {
 
@@ -27,7 +28,7 @@ const DriverDescriptor kDescriptor = {
     {},
     kSupportLists,
     "VLMDRV.DLL",
-    nullptr,
+    &makeRegistrationObject,
 };
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "driver/deferred_build.h"
 #include "driver/driver_descriptor.h"
 #include "driver/engine_locks.h"
+#include "driver/properties.h"
 #include "driver/state_rules.h"
 #include "os/file_system.h"
 #include "pagestore/transaction_set.h"
@@ -129,6 +130,7 @@ private:
 
 void destroyTableObject(FileControlBlock* block) {
     BlockLock hold(block);
+    dropPropertyHandles(*block);
     delete block->tableObject;
     block->tableObject = nullptr;
     for (uint8_t k = 0; k < block->keyCount; ++k) {
@@ -509,11 +511,23 @@ int runOperation(Call& call) {
             return runBuildEventCall(call);
         case kSETPROPERTY:
             // The value comes first, then the property.
-            return setBuildProperty(*table, slotValue(call, 0), call.text2.value_or(std::string()),
-                                    call.text1.value_or(std::string()));
+            return setProperty(*table, slotValue(call, 0), call.text2.value_or(std::string()),
+                               call.text1.value_or(std::string()));
         case kGETPROPERTY:
-            return getBuildProperty(*table, slotValue(call, 0), call.text1.value_or(std::string()),
-                                    &call.resultText);
+            return getProperty(*call.block, *table, slotValue(call, 0),
+                               call.text1.value_or(std::string()), &call.resultText.emplace());
+        case kBLOBSETPROP:
+            return setBlobProperty(*table, slotValue(call, 0) & 0xFFFF,
+                                   call.text2.value_or(std::string()),
+                                   call.text1.value_or(std::string()));
+        case kBLOBGETPROP:
+            return getBlobProperty(*call.block, *table, slotValue(call, 0) & 0xFFFF,
+                                   call.text1.value_or(std::string()), &call.resultText.emplace());
+        case kSETPROPERTYkey:
+            return 0;
+        case kGETPROPERTYkey:
+            return getKeyProperty(*call.block, *call.key, slotValue(call, 0),
+                                  call.text1.value_or(std::string()), &call.resultText.emplace());
         case kGETNULLS:
             call.resultText = std::string();
             return kUnsupportedFunction;
@@ -663,6 +677,7 @@ int32_t driverEntry(int32_t operation, FileControlBlock* block, ArgumentSlot* sl
 
     if (table != nullptr && table->reload) {
         table->reload = false;
+        dropPropertyHandles(*block);
         if (int result = table->buildDescriptors(); result != 0) {
             destroyTableObject(block);
             return finish(call, result);
@@ -725,6 +740,33 @@ int32_t driverEntry(int32_t operation, FileControlBlock* block, ArgumentSlot* sl
         if (table->stateWord & kStateEventBuild) endEventBuild(*block, error);
     }
     return finish(call, error);
+}
+
+int chooseTableFor(FileControlBlock* block) {
+    CallLocks locks;
+    fileLayer().clearError();
+    TableObject* table;
+    {
+        BlockLock hold(block);
+        table = block->tableObject;
+    }
+    int result = 0;
+    if (table == nullptr) {
+        result = attachTableObject(block, false);
+        table = block->tableObject;
+    }
+    if (result == 0) {
+        if (!table->isOpen()) copyDeclaration(*table, *block);
+        FatalTrap trap(trapName(*table));
+        try {
+            // An open table cannot be chosen again.
+            result = table->isOpen() ? kFileNotOpen : table->chooseTable();
+        } catch (const FatalError& fault) {
+            result = poisonTable(*table, fault);
+        }
+    }
+    if (result != 0) fileLayer().postError(result, block);
+    return result;
 }
 
 }  // namespace vellum

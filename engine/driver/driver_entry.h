@@ -17,4 +17,9 @@ int32_t driverEntry(int32_t operation, FileControlBlock* block, ArgumentSlot* sl
 // object's descriptors.
 void markDeclarationChanged(FileControlBlock* block);
 
+// Lets the user choose the table of a closed block through the table chooser (the registration
+// object's service for development tools): 0, 37 for an open table, or the chooser's error,
+// which is also posted with the block as the error file.
+int chooseTableFor(FileControlBlock* block);
+
 }  // namespace vellum

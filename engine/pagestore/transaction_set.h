@@ -37,6 +37,8 @@ public:
     // Names one control file for every transaction from now on; an empty name goes back to the
     // default control files next to the data files.
     void setExplicitName(const std::string& name);
+    // The control-file name set explicitly; empty when none is set.
+    const std::string& explicitName() const { return explicitName_; }
 
     // Adds a file to the transaction once; its commits wait until the transaction ends.
     void enlist(PageFile* file);

@@ -3,9 +3,11 @@
 
 #include <algorithm>
 #include <new>
+#include <vector>
 
 #include "tablestore/table_object.h"
 #include "vellum/error_codes.h"
+#include "vellum/file_layer_services.h"
 
 namespace vellum {
 
@@ -17,6 +19,24 @@ MemoDescriptor* blobOf(TableObject& table, uint32_t number) {
     if (number == 0 || number > memos.size()) return nullptr;
     MemoDescriptor& memo = memos[number - 1];
     return (memo.flags & kMemoBlob) ? &memo : nullptr;
+}
+
+enum BlobProperty : int32_t {
+    kHandleProperty = 31894,
+    kTouchedProperty = 31899,
+    kSizeProperty = 31929,
+};
+
+// The value of a BLOB property: its decimal digits in order, every other character ignored.
+uint64_t digitsOf(std::string_view value) {
+    uint64_t number = 0;
+    for (char c : value) {
+        // Past 32 bits the number stays too large for any size or handle.
+        if (c >= '0' && c <= '9' && number <= UINT32_MAX) {
+            number = number * 10 + static_cast<uint64_t>(c - '0');
+        }
+    }
+    return number;
 }
 
 }  // namespace
@@ -79,6 +99,38 @@ int takeIntoBlob(TableObject& table, uint32_t number, uint32_t from, uint32_t to
     std::fill(target + static_cast<std::ptrdiff_t>(taken),
               target + static_cast<std::ptrdiff_t>(length), ' ');
     return 0;
+}
+
+std::optional<std::string> readBlobProperty(MemoDescriptor& memo, int32_t property) {
+    switch (property) {
+        case kTouchedProperty:
+            return std::string(memo.touched ? "1" : "0");
+        case kSizeProperty:
+            return std::to_string(memo.content.size());
+        case kHandleProperty:
+            return fileLayer().handleOf(&memo.content, FileLayerServices::HandleKind::blob);
+        default:
+            return std::nullopt;
+    }
+}
+
+int writeBlobProperty(MemoDescriptor& memo, int32_t property, std::string_view value) {
+    uint64_t number = digitsOf(value);
+    int result = 0;
+    if (property == kSizeProperty || (property == kHandleProperty && number == 0)) {
+        result = resizeBlob(memo, number);
+    } else if (property == kHandleProperty) {
+        auto* block = static_cast<std::vector<uint8_t>*>(fileLayer().objectOf(
+            std::to_string(number), FileLayerServices::HandleKind::blob));
+        if (block == nullptr) return kUnsupportedFunction;
+        // The block may be this BLOB's own content.
+        std::vector<uint8_t> bytes = *block;
+        return assignBlob(memo, bytes);
+    } else {
+        return 0;
+    }
+    if (result == 0) memo.touched = true;
+    return result;
 }
 
 void resetTouched(TableObject& table) {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -32,6 +33,13 @@ int yieldBlob(TableObject& table, uint32_t number, uint32_t from, uint32_t to, s
 // blanks), growing the content first when it ends before to.
 int takeIntoBlob(TableObject& table, uint32_t number, uint32_t from, uint32_t to,
                  std::string_view value);
+// The BLOB properties: Touched (31899, "0" or "1"), Size (31929) and Handle (31894: the file
+// layer's handle of the content block, a std::vector<uint8_t>); none for any other property.
+std::optional<std::string> readBlobProperty(MemoDescriptor& memo, int32_t property);
+// Size resizes the content to the value (0 empties it); Handle 0 empties it, another value names
+// a block of the file layer (kind blob) whose whole content is copied in, 80 when it names none.
+// Both set Touched; the value is read from its decimal digits alone. Other properties are ignored.
+int writeBlobProperty(MemoDescriptor& memo, int32_t property, std::string_view value);
 // After the record operations that read or write records: every BLOB loses its Touched mark.
 void resetTouched(TableObject& table);
 

@@ -190,6 +190,7 @@ int scanRecords(KeyPass& pass, BuildSort& sort) {
         ++pass.scanned;
         if (((0u - pass.scanned) & stepMask) == 0) {
             table.buildPercent = buildPercent(pass);
+            table.buildKey = pass.key.number;
             if (pass.services.progressCancels()) return kBuildCancelled;
         }
     }

@@ -1,12 +1,14 @@
 // The driver switches a table object reads from its options string at OPEN and from SEND:
-// "DecimalCheck", "FULLBUILD", "FLAGS", "PNM" and "PNMQ". A switch is its name (any letter
-// case), optional blanks, and optionally "=", blanks and a value that runs to the end of the
-// text.
+// "DecimalCheck", "FULLBUILD", "FLAGS", "PNM", "PNMQ" and "TCF". A switch is its name (any
+// letter case, compared over the name's length only), optional blanks, and optionally "=",
+// blanks and a value that runs to the end of the text. DecimalCheck, FULLBUILD, FLAGS and TCF
+// answer their setting before the change; the reader never fails.
 #include <cctype>
 #include <cstdlib>
 #include <strings.h>
 
 #include "pagestore/open_mode.h"
+#include "pagestore/transaction_set.h"
 #include "tablestore/count_records.h"
 #include "tablestore/table_address.h"
 #include "tablestore/table_object.h"
@@ -49,15 +51,14 @@ std::string TableObject::readSwitch(const std::string& text) {
             // The table's FLAGS word, kept for the application in its data count record.
             if (!startsWithName(text, "FLAGS") || !isOpen()) return {};
             PageFile& file = *pageFile();
+            CountValues values;
+            readCounts(file, tableNumber, kRecordTypeData, &values);
             if (auto value = valueAfter(text, 5)) {
                 file.beginWrite();
                 setSecondValue(file, tableNumber, kRecordTypeData,
                                static_cast<uint32_t>(
                                    static_cast<int32_t>(std::strtol(value->c_str(), nullptr, 10))));
-                return {};
             }
-            CountValues values;
-            readCounts(file, tableNumber, kRecordTypeData, &values);
             return std::to_string(static_cast<int32_t>(values.second));
         }
         case 'P': {
@@ -87,6 +88,13 @@ std::string TableObject::readSwitch(const std::string& text) {
             auto value = valueAfter(text, 3);
             if (!value) return {};
             return nextTableName(upperCaseName(*value)).value_or(std::string());
+        }
+        case 'T': {
+            // The process's transaction control file: the whole value text names it.
+            if (!startsWithName(text, "TCF")) return {};
+            std::string current = transactionSet().explicitName();
+            if (auto value = valueAfter(text, 3)) transactionSet().setExplicitName(*value);
+            return current;
         }
         default:
             return {};

@@ -313,4 +313,25 @@ int buildDefinition(const FileControlBlock& block, TableObject* table, TableDefi
     return 0;
 }
 
+std::string typeName(uint8_t type) {
+    switch (type) {
+        case kByte: return "BYTE";
+        case kShort: return "SHORT";
+        case kUShort: return "USHORT";
+        case kDate: return "DATE";
+        case kTime: return "TIME";
+        case kLong: return "LONG";
+        case kULong: return "ULONG";
+        case kSReal: return "SREAL";
+        case kReal: return "REAL";
+        case kDecimal: return "DECIMAL";
+        case kPDecimal: return "PDECIMAL";
+        case kString: return "STRING";
+        case kCString: return "CSTRING";
+        case kPString: return "PSTRING";
+        case kGroup: return "GROUP";
+        default: return "TYPE " + std::to_string(type);
+    }
+}
+
 }  // namespace vellum

@@ -105,6 +105,9 @@ struct TableDefinition {
     std::vector<std::unique_ptr<KeyDescriptor>> keys;
 };
 
+// The name of a field type code ("STRING"), or "TYPE n" for a code without one.
+std::string typeName(uint8_t type);
+
 // Builds the descriptors of a declaration and checks its limits. Returns 0; 75 for a layout
 // the record cannot have (no record group, a gap, an OVER with no target, a dimensioned key
 // component); 47 through the declaration-error report for the other checks; 8 when memory

@@ -107,6 +107,7 @@ public:
     bool fullBuild = false;          // the next build starts from record 1 (switch FULLBUILD)
     uint32_t progressInterval = 1;   // P, 1 to 100: a progress event every 128 P records or so
     uint32_t buildPercent = 0;       // how far a build with progress events has got
+    unsigned buildKey = 0;           // the number of the key it was building then
 
     // The current record and the one-shot read modifiers.
     uint32_t currentRecord = 0;  // 0: none

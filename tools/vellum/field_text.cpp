@@ -50,27 +50,6 @@ std::string textOf(const uint8_t* at, size_t length) {
 
 }  // namespace
 
-std::string typeName(uint8_t type) {
-    switch (type) {
-        case kByte: return "BYTE";
-        case kShort: return "SHORT";
-        case kUShort: return "USHORT";
-        case kDate: return "DATE";
-        case kTime: return "TIME";
-        case kLong: return "LONG";
-        case kULong: return "ULONG";
-        case kSReal: return "SREAL";
-        case kReal: return "REAL";
-        case kDecimal: return "DECIMAL";
-        case kPDecimal: return "PDECIMAL";
-        case kString: return "STRING";
-        case kCString: return "CSTRING";
-        case kPString: return "PSTRING";
-        case kGroup: return "GROUP";
-        default: return "TYPE " + std::to_string(type);
-    }
-}
-
 bool isShownField(const FieldDescriptor& field) { return !field.over && field.type != kGroup; }
 
 std::string elementText(const FieldDescriptor& field, uint32_t element,

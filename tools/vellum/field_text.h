@@ -11,9 +11,6 @@
 
 namespace vellum::filetool {
 
-// The name of a field type code ("STRING"), or "TYPE n" for a code without one.
-std::string typeName(uint8_t type);
-
 // Whether a field has a column of its own in a dump: a stored field, not a GROUP (its members
 // are shown) and not over another field.
 bool isShownField(const FieldDescriptor& field);

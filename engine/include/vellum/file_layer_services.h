@@ -52,9 +52,19 @@ public:
     virtual std::optional<std::string> dataCorruptionMessage() = 0;
 
     // Handles: objects the application may name back as decimal text (the driver descriptor,
-    // lists, saved states, BLOBs) are registered here and never handed out as addresses. A text
-    // that names no handle of the kind gives none.
-    enum class HandleKind { driverDescriptor, list, savedState, blob };
+    // lists, saved states, BLOB content blocks as std::vector<uint8_t>, and the control blocks,
+    // record buffers and field lists that properties name) are registered here and never handed
+    // out as addresses. A text that names no handle of the kind gives none.
+    enum class HandleKind {
+        driverDescriptor,
+        list,
+        savedState,
+        blob,
+        fileControlBlock,
+        keyControlBlock,
+        recordBuffer,
+        fieldList,
+    };
     virtual std::string handleOf(const void* object, HandleKind kind) = 0;
     virtual void* objectOf(std::string_view text, HandleKind kind) = 0;
     virtual void dropHandle(const void* object) = 0;
