@@ -33,6 +33,7 @@ namespace {
 
 constexpr const char* kCorruptionMessage = "Possible data corruption in file";
 constexpr uint8_t kDriverFlagRemote = 0x01;  // remote access active: no flush here
+constexpr uint8_t kDriverFlagNoTrace = 0x02;  // operations of this block are not traced
 constexpr size_t kMaxCorruptionMessage = 219;
 
 bool takesKey(int operation) {
@@ -186,6 +187,7 @@ struct Call {
     std::optional<std::string> text2;
     std::optional<std::string> resultText;
     int32_t value = 0;
+    std::optional<uint32_t> traceStart;  // set when the table traced at the start of the call
 };
 
 int32_t slotValue(const Call& call, unsigned index) {
@@ -254,11 +256,9 @@ int runLockSeconds(Call& call) {
     TableObject& table = *call.table;
     uint32_t deadline = os::clockHundredths() + 100u * static_cast<uint32_t>(slotValue(call, 0));
     for (;;) {
-        int result = table.pageFile()->lockUser(table.trace, tableLockNumber(table));
+        int result = table.pageFile()->lockUser(&table.trace, tableLockNumber(table));
         if (result == 0) return 0;
-        if (table.trace != nullptr && table.trace->isOn()) {
-            table.trace->writeLine("Locking failed with error " + std::to_string(result));
-        }
+        table.trace.writeLine("Locking failed with error " + std::to_string(result));
         os::sleepMilliseconds(1000);
         if (static_cast<int32_t>(os::clockHundredths() - deadline) >= 0) {
             return result == kRecordNotAvailable ? kFileAlreadyLocked : result;
@@ -350,7 +350,7 @@ int runOperation(Call& call) {
         }
         case kLOCKfile: {
             int result;
-            while ((result = table->pageFile()->lockUser(table->trace, tableLockNumber(*table))) ==
+            while ((result = table->pageFile()->lockUser(&table->trace, tableLockNumber(*table))) ==
                    kRecordNotAvailable) {
             }
             return result == 0 ? 0 : kFileAlreadyLocked;
@@ -585,6 +585,13 @@ int poisonTable(TableObject& table, const FatalError& fault) {
 int32_t finish(Call& call, int error) {
     FileControlBlock* block = call.block;
     TableObject* table = block->tableObject;
+    // Every call that finishes is traced, also one the state rules refused.
+    if (call.traceStart && table != nullptr && table->trace.isOn() &&
+        (block->driverFlags & kDriverFlagNoTrace) == 0) {
+        std::string keyLabel = call.key != nullptr ? call.key->label.value_or("") : "";
+        table->trace.writeOperation(trapName(*table), operationName(call.operation), keyLabel,
+                                    error, *call.traceStart);
+    }
     // The table store's flush after the operation commits and ends the access bracket, so that
     // no lock of the file stays held between calls. Its result counts when the operation had
     // no error of its own.
@@ -699,6 +706,10 @@ int32_t driverEntry(int32_t operation, FileControlBlock* block, ArgumentSlot* sl
         call.table = nullptr;
         return finish(call, kUnsupportedFunction);
     }
+
+    // Only an operation that began while tracing is traced, so that the property call that
+    // starts tracing writes no line with a start it never noted.
+    if (table != nullptr && table->trace.isOn()) call.traceStart = os::clockHundredths();
 
     if (takesKey(operation) && slots != nullptr) {
         auto* keyBlock = reinterpret_cast<KeyControlBlock*>(slots[0]);

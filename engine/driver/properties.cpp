@@ -21,6 +21,8 @@ using HandleKind = FileLayerServices::HandleKind;
 enum TableProperty : int32_t {
     kFullBuild = 29232,
     kCurrentKey = 29440,
+    kTraceLine = 29442,
+    kTraceFile = 29443,
     kWatched = 29444,
     kHeld = 29445,
     kBuildProgress = 29446,
@@ -38,12 +40,14 @@ enum TableProperty : int32_t {
     kLabel = 29463,
     kOem = 29464,
     kReclaim = 29465,
+    kTraceFirst = 29481,
     kCapability22 = 29508,
     kRemoteServer = 29510,
     kFileBytes = 29511,
     kSupportsOperation = 29512,
     kSupportsType = 29513,
     kRecordLayout = 29515,
+    kTraceSecond = 29518,
     kPlatformWord = 29522,
     kKeyBlock = 31851,
     kThread = 31893,
@@ -95,6 +99,12 @@ std::optional<std::string> tableProperty(FileControlBlock& block, TableObject& t
             if (key == nullptr) return std::string();
             return handleText(keyBlockOf(block, key), HandleKind::keyControlBlock);
         }
+        case kTraceFile:
+            return table.trace.fileName();
+        case kTraceFirst:
+            return flag(table.trace.firstSetting != 0);
+        case kTraceSecond:
+            return flag(table.trace.secondSetting != 0);
         case kWatched:
             return flag((table.stateWord & kStateWatched) != 0);
         case kHeld:
@@ -179,6 +189,18 @@ std::optional<int> setTableProperty(TableObject& table, int32_t property,
             table.stateWord |= kStateBuildRequest;
             return 0;
         }
+        case kTraceLine:
+            table.trace.writeLine(value);
+            return 0;
+        case kTraceFile:
+            table.trace.setFileName(value);
+            return 0;
+        case kTraceFirst:
+            table.trace.firstSetting = decimalNumber(value);
+            return 0;
+        case kTraceSecond:
+            table.trace.secondSetting = decimalNumber(value);
+            return 0;
         case kDriverName:
             return kUnsupportedFunction;
         case kRemoteServer:

@@ -149,7 +149,7 @@ int fetchRecord(TableObject& table, const Entry* entry) {
         return kRecordNotFound;
     }
     if (table.holdArmed) {
-        if (table.pageFile()->lockUser(table.trace, number) != 0) {
+        if (table.pageFile()->lockUser(&table.trace, number) != 0) {
             flushAfterOperation(table);
             return kRecordAlreadyHeld;
         }
@@ -230,7 +230,7 @@ int putRecord(TableObject& table) {
     file.beginWrite();
     if (table.currentRecord == 0) return kRecordNotAvailable;
     uint32_t number = table.currentRecord;
-    if (!table.holding && file.lockUser(table.trace, number) != 0) return kAccessDenied;
+    if (!table.holding && file.lockUser(&table.trace, number) != 0) return kAccessDenied;
     int result = 0;
     EntryCursor cursor(&file);
     cursor.set(newEntry(dataRecordKey(table.tableNumber, number)), false);
@@ -284,7 +284,7 @@ int deleteRecord(TableObject& table) {
     if (table.currentRecord == 0) return kRecordNotAvailable;
     uint32_t number = table.currentRecord;
     if (!table.holding) {
-        if (file.lockUser(table.trace, number) != 0) return kRecordNotAvailable;
+        if (file.lockUser(&table.trace, number) != 0) return kRecordNotAvailable;
         table.holding = true;
     }
     Entry* stored = findDataRecord(table, number);

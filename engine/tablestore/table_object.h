@@ -19,8 +19,8 @@
 #include "tablestore/open_file_registry.h"
 #include "tablestore/positioning.h"
 #include "tablestore/table_definition.h"
+#include "tablestore/trace_file.h"
 #include "vellum/control_blocks.h"
-#include "vellum/trace_log.h"
 
 namespace vellum {
 
@@ -154,7 +154,7 @@ public:
         std::optional<std::string> filter;
     };
     PendingBuild pendingBuild;
-    TraceLog* trace = nullptr;
+    TraceFile trace;
 
 private:
     int openCore(int mode, unsigned request);
