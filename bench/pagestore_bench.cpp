@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "pagestore/page_file.h"
 #include "vellum/entry.h"
 #include "vellum/fatal.h"
@@ -29,21 +30,23 @@
 #include <sqlite3.h>
 #endif
 
+const char* const bench::kBenchName = "pagestore_bench";
+
 namespace {
+
+using bench::fail;
+using bench::mix;
+using bench::seconds;
+#ifdef VELLUM_BENCH_SQLITE
+using bench::check;
+using bench::exec;
+#endif
 
 constexpr size_t kKeyLength = 16;
 constexpr size_t kValueLength = 100;
 constexpr uint64_t kCommitEvery = 1000;
 
 using Key = std::array<uint8_t, kKeyLength>;
-
-// A bijective mix of 64 bits, so that distinct numbers give distinct, scattered keys.
-uint64_t mix(uint64_t x) {
-    x += 0x9E3779B97F4A7C15ull;
-    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
-    x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
-    return x ^ (x >> 31);
-}
 
 void storeBigEndian(uint8_t* out, uint64_t value) {
     for (int i = 7; i >= 0; --i) {
@@ -81,10 +84,6 @@ struct Random {
     }
 };
 
-double seconds(std::chrono::steady_clock::time_point start) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
 struct Result {
     double keyOrderInserts = 0;  // operations per second
     double randomInserts = 0;
@@ -94,11 +93,6 @@ struct Result {
     uint64_t randomSize = 0;
     int pageSize = 0;  // SQLite's page size
 };
-
-[[noreturn]] void fail(const std::string& what) {
-    std::fprintf(stderr, "pagestore_bench: %s\n", what.c_str());
-    std::exit(1);
-}
 
 // Page store -------------------------------------------------------------------------------------
 
@@ -171,16 +165,6 @@ Result runPageStore(const std::string& directory, uint64_t entries,
 // SQLite -----------------------------------------------------------------------------------------
 
 #ifdef VELLUM_BENCH_SQLITE
-
-void check(sqlite3* db, int code, const char* what) {
-    if (code != SQLITE_OK && code != SQLITE_DONE && code != SQLITE_ROW) {
-        fail(std::string("sqlite: ") + what + ": " + sqlite3_errmsg(db));
-    }
-}
-
-void exec(sqlite3* db, const char* sql) {
-    check(db, sqlite3_exec(db, sql, nullptr, nullptr, nullptr), sql);
-}
 
 double sqliteInserts(const std::string& path, const std::vector<uint64_t>& order) {
     std::filesystem::remove(path);

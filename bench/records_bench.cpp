@@ -34,6 +34,7 @@
 #include <utility>
 #include <vector>
 
+#include "bench_support.h"
 #include "dictionary/thesaurus_tables.h"
 #include "filelayer/table.h"
 #include "vellum/error_codes.h"
@@ -43,17 +44,19 @@
 #include <sqlite3.h>
 #endif
 
+const char* const bench::kBenchName = "records_bench";
+
 namespace {
 
-using vellum::Table;
+using bench::fail;
+using bench::mix;
+using bench::seconds;
+#ifdef VELLUM_BENCH_SQLITE
+using bench::check;
+using bench::exec;
+#endif
 
-// A bijective mix of 64 bits, so that distinct numbers give distinct, scattered values.
-uint64_t mix(uint64_t x) {
-    x += 0x9E3779B97F4A7C15ull;
-    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
-    x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
-    return x ^ (x >> 31);
-}
+using vellum::Table;
 
 struct Random {
     uint64_t state;
@@ -128,15 +131,6 @@ int compareNoCase(const std::string& a, const std::string& b) {
     int c = strncasecmp(a.c_str(), b.c_str(), n);
     if (c != 0) return c;
     return a.size() < b.size() ? -1 : a.size() > b.size() ? 1 : 0;
-}
-
-double seconds(std::chrono::steady_clock::time_point start) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-[[noreturn]] void fail(const std::string& what) {
-    std::fprintf(stderr, "records_bench: %s\n", what.c_str());
-    std::exit(1);
 }
 
 void progress(const char* side, const std::string& what) {
@@ -361,16 +355,6 @@ Result runVellum(const std::string& directory, uint64_t records, bool shared,
 // SQLite ---------------------------------------------------------------------------------------
 
 #ifdef VELLUM_BENCH_SQLITE
-
-void check(sqlite3* db, int code, const char* what) {
-    if (code != SQLITE_OK && code != SQLITE_DONE && code != SQLITE_ROW) {
-        fail(std::string("sqlite: ") + what + ": " + sqlite3_errmsg(db));
-    }
-}
-
-void exec(sqlite3* db, const char* sql) {
-    check(db, sqlite3_exec(db, sql, nullptr, nullptr, nullptr), sql);
-}
 
 sqlite3_stmt* prepare(sqlite3* db, const std::string& sql) {
     sqlite3_stmt* statement = nullptr;

@@ -44,6 +44,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "app/program_body.h"
 #include "app/settings_manager.h"
 #include "app/system_settings.h"
@@ -54,7 +55,11 @@
 #include "qlmtool/generator.h"
 #include "qlmtool/importer.h"
 
+const char* const bench::kBenchName = "viewer_bench";
+
 namespace {
+
+using bench::fail;
 
 using namespace vellum::viewer;
 using Clock = std::chrono::steady_clock;
@@ -70,11 +75,6 @@ constexpr auto kDeadline = std::chrono::seconds(600);
 
 double millisecondsSince(Clock::time_point start) {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
-
-[[noreturn]] void fail(const std::string& what) {
-    std::fprintf(stderr, "viewer_bench: %s\n", what.c_str());
-    std::exit(1);
 }
 
 void progress(const std::string& what) {
