@@ -21,6 +21,7 @@ using HandleKind = FileLayerServices::HandleKind;
 enum TableProperty : int32_t {
     kFullBuild = 29232,
     kCurrentKey = 29440,
+    kTransactionList = 29441,
     kTraceLine = 29442,
     kTraceFile = 29443,
     kWatched = 29444,
@@ -98,6 +99,10 @@ std::optional<std::string> tableProperty(FileControlBlock& block, TableObject& t
             }
             if (key == nullptr) return std::string();
             return handleText(keyBlockOf(block, key), HandleKind::keyControlBlock);
+        }
+        case kTransactionList: {
+            std::optional<int32_t> value = fileLayer().transactionListValue(&block);
+            return value ? std::to_string(*value) : std::string();
         }
         case kTraceFile:
             return table.trace.fileName();
@@ -189,6 +194,11 @@ std::optional<int> setTableProperty(TableObject& table, int32_t property,
             table.stateWord |= kStateBuildRequest;
             return 0;
         }
+        case kTransactionList:
+            if (!table.isOpen()) return kFileNotOpen;
+            return fileLayer().setTransactionListValue(table.block, decimalNumber(value))
+                       ? 0
+                       : kUnableToLogTransaction;
         case kTraceLine:
             table.trace.writeLine(value);
             return 0;

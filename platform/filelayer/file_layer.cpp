@@ -2,6 +2,7 @@
 #include "filelayer/file_layer.h"
 
 #include <cstdio>
+#include <map>
 #include <vector>
 
 #include "charset/charset.h"
@@ -112,6 +113,25 @@ std::optional<std::string> PlatformFileLayer::chooseFromList(std::string_view, s
 void PlatformFileLayer::ansiToOem(std::span<uint8_t> bytes) { convertAnsiToOem(bytes); }
 
 void PlatformFileLayer::oemToAnsi(std::span<uint8_t> bytes) { convertOemToAnsi(bytes); }
+
+namespace {
+thread_local std::map<const FileControlBlock*, int32_t> transactionList;
+}  // namespace
+
+std::optional<int32_t> PlatformFileLayer::transactionListValue(const FileControlBlock* block) {
+    auto found = transactionList.find(block);
+    if (found == transactionList.end()) return std::nullopt;
+    return found->second;
+}
+
+bool PlatformFileLayer::setTransactionListValue(const FileControlBlock* block, int32_t value) {
+    if (value < 0) {
+        transactionList.erase(block);
+    } else {
+        transactionList[block] = value;
+    }
+    return true;
+}
 
 std::unique_ptr<CompiledFilter> PlatformFileLayer::compileFilter(
     std::string_view text, std::span<const FilterVariable> variables, int* error) {

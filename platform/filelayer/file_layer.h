@@ -50,6 +50,9 @@ public:
     void ansiToOem(std::span<uint8_t> bytes) override;
     void oemToAnsi(std::span<uint8_t> bytes) override;
     // The filter expressions of filter_expression.h.
+    // A list per thread, kept in memory.
+    std::optional<int32_t> transactionListValue(const FileControlBlock* block) override;
+    bool setTransactionListValue(const FileControlBlock* block, int32_t value) override;
     std::unique_ptr<CompiledFilter> compileFilter(std::string_view text,
                                                   std::span<const FilterVariable> variables,
                                                   int* error) override;

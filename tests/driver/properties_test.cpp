@@ -233,6 +233,7 @@ TEST_F(PropertiesTest, SetsTableFieldAndMemoProperties) {
     };
     const Case cases[] = {
         {0, "29453", "OTHER", kUnsupportedFunction, "VELLUM"},
+        {0, "29441", "7", kFileNotOpen, ""},
         {0, "29510", "server", kUnsupportedFunction, ""},
         {0, "29510", "", 0, ""},
         {0, "29460", "/FULLBUILD=ON  ", 0, "/FULLBUILD=ON"},
@@ -259,6 +260,15 @@ TEST_F(PropertiesTest, SetsTableFieldAndMemoProperties) {
             << "index " << c.index << " property " << c.property;
     }
     EXPECT_EQ(get(table, -2, "31744"), "blo");
+}
+
+TEST_F(PropertiesTest, TransactionListEnlistsAnOpenTable) {
+    std::unique_ptr<Table> table = openTable(file_);
+    EXPECT_EQ(get(*table, 0, "29441"), "");
+    EXPECT_EQ(set(*table, 0, "29441", "7"), 0);
+    EXPECT_EQ(get(*table, 0, "29441"), "7");
+    EXPECT_EQ(set(*table, 0, "29441", "-1"), 0);
+    EXPECT_EQ(get(*table, 0, "29441"), "");
 }
 
 TEST_F(PropertiesTest, NamePropertySteersTheNextOpen) {

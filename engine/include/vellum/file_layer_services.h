@@ -126,6 +126,12 @@ public:
     // go on). Without a current window a message is dropped and an event answered 0.
     virtual void postWindowMessage(uint32_t message, uintptr_t wParam, uintptr_t lParam) = 0;
     virtual int sendWindowEvent(uint32_t event, int32_t parameter) = 0;
+
+    // The thread's transaction list: the value a control block is enlisted with (none when it
+    // is not), and enlisting it with a value of 0 or more or taking it out with a negative one;
+    // false when the list refuses.
+    virtual std::optional<int32_t> transactionListValue(const FileControlBlock* block) = 0;
+    virtual bool setTransactionListValue(const FileControlBlock* block, int32_t value) = 0;
 };
 
 // The installed file layer. The engine cannot run without one: the file layer installs itself
