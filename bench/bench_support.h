@@ -7,7 +7,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
+
+#include <stdlib.h>
 
 #ifdef VELLUM_BENCH_SQLITE
 #include <sqlite3.h>
@@ -32,6 +35,21 @@ inline double seconds(std::chrono::steady_clock::time_point start) {
 [[noreturn]] inline void fail(const std::string& what) {
     std::fprintf(stderr, "%s: %s\n", kBenchName, what.c_str());
     std::exit(1);
+}
+
+// Makes the working directory: a new one under the system's temporary directory when none was
+// given (the caller removes it at the end), else the given one, created when missing. Returns
+// whether the directory is the benchmark's own.
+inline bool makeWorkDirectory(std::string& directory) {
+    bool own = directory.empty();
+    if (own) {
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "vellum-bench-XXXXXX").string();
+        if (mkdtemp(pattern.data()) == nullptr) fail("cannot make a temporary directory");
+        directory = pattern;
+    }
+    std::filesystem::create_directories(directory);
+    return own;
 }
 
 #ifdef VELLUM_BENCH_SQLITE

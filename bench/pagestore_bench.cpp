@@ -288,14 +288,7 @@ int main(int argc, char** argv) {
         }
     }
     if (entries == 0) fail("--entries must be at least 1");
-    bool ownDirectory = directory.empty();
-    if (ownDirectory) {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "vellum-bench-XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr) fail("cannot make a temporary directory");
-        directory = pattern;
-    }
-    std::filesystem::create_directories(directory);
+    bool ownDirectory = bench::makeWorkDirectory(directory);
 
     // Key order is the order of the keys' bytes; the random order is the numbers' order, whose
     // keys are scattered; lookups pick keys at random, with repeats.

@@ -556,14 +556,7 @@ int main(int argc, char** argv) {
         }
     }
     if (records == 0 || records > 100000000) fail("--records must be from 1 to 100,000,000");
-    bool ownDirectory = directory.empty();
-    if (ownDirectory) {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "vellum-bench-XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr) fail("cannot make a temporary directory");
-        directory = pattern;
-    }
-    std::filesystem::create_directories(directory);
+    bool ownDirectory = bench::makeWorkDirectory(directory);
     directory = std::filesystem::absolute(directory).string();
 
     // Lookups: random ids, with repeats. PUTs: 10% of the records, each once, in random order.
