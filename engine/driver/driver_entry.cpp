@@ -10,6 +10,7 @@
 #include "driver/deferred_build.h"
 #include "driver/driver_descriptor.h"
 #include "driver/engine_locks.h"
+#include "driver/item_properties.h"
 #include "driver/properties.h"
 #include "driver/state_rules.h"
 #include "os/file_system.h"
@@ -188,6 +189,7 @@ struct Call {
     std::optional<std::string> resultText;
     int32_t value = 0;
     std::optional<uint32_t> traceStart;  // set when the table traced at the start of the call
+    std::optional<int32_t> newDriver;    // SET_PROPERTY handing the block to this driver
 };
 
 int32_t slotValue(const Call& call, unsigned index) {
@@ -511,6 +513,11 @@ int runOperation(Call& call) {
             return runBuildEventCall(call);
         case kSETPROPERTY:
             // The value comes first, then the property.
+            if (isDriverChange(slotValue(call, 0), call.text2.value_or(std::string()))) {
+                if (table->isOpen()) return kFileAlreadyOpen;
+                call.newDriver = decimalNumber(call.text1.value_or(std::string()));
+                return 0;
+            }
             return setProperty(*table, slotValue(call, 0), call.text2.value_or(std::string()),
                                call.text1.value_or(std::string()));
         case kGETPROPERTY:
@@ -633,12 +640,13 @@ int32_t finish(Call& call, int error) {
         }
         if (table->afterFlags & kAfterDropResync) table->resyncPosition.reset();
     }
-    if (call.operation == kDESTROY) {
+    if (call.operation == kDESTROY || call.newDriver) {
         if (table != nullptr) destroyTableObject(block);
         fileLayer().freeStatusRecord(block->statusRecord);
         block->statusRecord = nullptr;
     }
     if (error != 0 && error != -1) fileLayer().postError(error, block);
+    if (call.newDriver) fileLayer().changeDriver(block, *call.newDriver);
     if (error != 0 && (call.operation == kBOF || call.operation == kEOF)) return 1;
     return call.value;
 }

@@ -49,6 +49,7 @@ enum TableProperty : int32_t {
     kSupportsType = 29513,
     kRecordLayout = 29515,
     kTraceSecond = 29518,
+    kDriverChange = 29519,
     kPlatformWord = 29522,
     kKeyBlock = 31851,
     kThread = 31893,
@@ -276,6 +277,10 @@ int setProperty(TableObject& table, int32_t index, const std::string& property,
     }
     if (result) return *result;
     return setStoreProperty(table, index < 0 ? memoOfIndex(index) : 0, number, value);
+}
+
+bool isDriverChange(int32_t index, const std::string& property) {
+    return index == 0 && decimalNumber(property) == kDriverChange;
 }
 
 int getProperty(FileControlBlock& block, TableObject& table, int32_t index,

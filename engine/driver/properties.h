@@ -19,6 +19,10 @@ struct KeyDescriptor;
 
 int setProperty(TableObject& table, int32_t index, const std::string& property,
                 const std::string& value);
+// Whether SET_PROPERTY hands the control block to another driver (table property 29519). The
+// driver entry answers it: 52 on an open table, else it destroys the table object and passes
+// the block and the value's number to the file layer.
+bool isDriverChange(int32_t index, const std::string& property);
 int getProperty(FileControlBlock& block, TableObject& table, int32_t index,
                 const std::string& property, std::string* result);
 // memo counts from 1.

@@ -9,6 +9,7 @@
 #include "filelayer/current_window.h"
 #include "filelayer/filter_expression.h"
 #include "filelayer/handle_registry.h"
+#include "vellum/error_codes.h"
 
 namespace vellum {
 
@@ -131,6 +132,11 @@ bool PlatformFileLayer::setTransactionListValue(const FileControlBlock* block, i
         transactionList[block] = value;
     }
     return true;
+}
+
+// This platform knows no driver but the engine's own, so no block can change to another.
+void PlatformFileLayer::changeDriver(FileControlBlock* block, int32_t) {
+    postError(kUnsupportedFunction, block);
 }
 
 std::unique_ptr<CompiledFilter> PlatformFileLayer::compileFilter(

@@ -53,6 +53,7 @@ public:
     // A list per thread, kept in memory.
     std::optional<int32_t> transactionListValue(const FileControlBlock* block) override;
     bool setTransactionListValue(const FileControlBlock* block, int32_t value) override;
+    void changeDriver(FileControlBlock* block, int32_t driver) override;
     std::unique_ptr<CompiledFilter> compileFilter(std::string_view text,
                                                   std::span<const FilterVariable> variables,
                                                   int* error) override;

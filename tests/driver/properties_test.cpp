@@ -271,6 +271,21 @@ TEST_F(PropertiesTest, TransactionListEnlistsAnOpenTable) {
     EXPECT_EQ(get(*table, 0, "29441"), "");
 }
 
+TEST_F(PropertiesTest, DriverChangeNeedsAClosedTableAndForgetsItsTableObject) {
+    std::unique_ptr<Table> table = openTable(file_);
+    EXPECT_EQ(set(*table, 0, "29519", "2"), kFileAlreadyOpen);
+    uint32_t records = 9;
+    EXPECT_EQ(table->records(&records), 0) << "the open table goes on";
+    EXPECT_EQ(records, 0u);
+    ASSERT_EQ(table->close(), 0);
+
+    // The table object goes with what it was told; the platform has no other driver and says so.
+    ASSERT_EQ(set(*table, 0, "29462", "elsewhere"), 0);
+    EXPECT_EQ(set(*table, 0, "29519", "2"), kUnsupportedFunction);
+    EXPECT_EQ(get(*table, 0, "29462"), file_);
+    EXPECT_EQ(table->open(0x22), 0) << table->fileError();
+}
+
 TEST_F(PropertiesTest, NamePropertySteersTheNextOpen) {
     std::string other = dir_.file("other.vlm");
     {

@@ -132,6 +132,10 @@ public:
     // false when the list refuses.
     virtual std::optional<int32_t> transactionListValue(const FileControlBlock* block) = 0;
     virtual bool setTransactionListValue(const FileControlBlock* block, int32_t value) = 0;
+
+    // Hands a control block, whose table object is gone, to another driver, named by the
+    // number; a platform without other drivers reports the failure itself.
+    virtual void changeDriver(FileControlBlock* block, int32_t driver) = 0;
 };
 
 // The installed file layer. The engine cannot run without one: the file layer installs itself
