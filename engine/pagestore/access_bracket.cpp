@@ -24,6 +24,13 @@ int PageFile::refreshHeader(bool wait) {
     HeaderPage disk;
     size_t got = disk_->read(0, disk.bytes(), kHeaderSize);
     if (got == 0) {
+        // An empty file was never committed. A copy marked for reloading may describe a first
+        // commit that failed, whose pages never reached the file: start again from nothing.
+        if (!header_.hasMagic()) {
+            dropCache();
+            header_ = HeaderPage();
+            temporaryPageCounter_ = 0;
+        }
         header_.setMagic();
         return 0;
     }

@@ -331,6 +331,29 @@ TEST_F(Commit, AFailedWriteInStageOneFailsTheCommitAndKeepsTheOldContents) {
     }
 }
 
+TEST_F(Commit, AFailedFirstCommitLeavesAnEmptyFileThatTheSamePageFileCanStillFill) {
+    test::writeFileBytes(path_, "");
+    Contents contents;
+    for (int i = 0; i < 40; ++i) {
+        contents["k" + std::to_string(100 + i)] = test::unpackableText(50, static_cast<unsigned>(i));
+    }
+    PageFile file;
+    ASSERT_EQ(test::openAndChange(file, path_, {}, contents), 0);
+    test::FaultyFileSystem faulty;
+    faulty.failWriteAt = 1;
+    {
+        test::ScopedFileSystem scoped(faulty);
+        EXPECT_NE(file.commit(), 0);
+    }
+    EXPECT_EQ(test::readFileBytes(path_), "");
+    EXPECT_TRUE(test::readContents(file).empty()) << "the failed pages are forgotten";
+    file.beginWrite();
+    test::applyChanges(file, {}, contents);
+    EXPECT_EQ(file.commit(), 0);
+    file.close();
+    test::expectStoredAs(path_, contents);
+}
+
 TEST_F(Commit, AFailedWriteInStageTwoLeavesTheCommitInTheLogForRecovery) {
     const FaultCase c = mixedChange(path_);
     const auto [stageOne, stageTwo] = countWrites(path_, c);
