@@ -2,13 +2,11 @@
 // the full name of a table from the two.
 #include "tablestore/table_address.h"
 
-#include <climits>
-#include <cstdlib>
-#include <cerrno>
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include "os/file_system.h"
+#include <climits>
+
+#include "os/path_location.h"
 
 namespace vellum {
 
@@ -37,27 +35,11 @@ bool isDirectory(const std::string& name) {
 int completeFileName(const std::string& given, std::string* out) {
     if (given.find_first_not_of(' ') == std::string::npos) return kInvalidFilename;
     if (given.size() > PATH_MAX) return kInvalidFilename;
-    std::string name = withSlashes(given);
-    if (name.front() != '/') {
-        char current[PATH_MAX];
-        if (::getcwd(current, sizeof current) == nullptr) return os::errorFromErrno(errno);
-        std::string directory = current;
-        if (directory.back() != '/') directory += '/';
-        name = directory + name;
-    }
-
-    size_t slash = name.rfind('/');
-    std::string directory = name.substr(0, slash);
-    std::string last = name.substr(slash + 1);
+    std::string full;
+    if (int result = os::fullPath(given, &full); result != 0) return result;
+    std::string last = full.substr(full.rfind('/') + 1);
     if (last.empty() || last == "." || last == "..") return kInvalidFilename;
-    if (directory.empty()) directory = "/";
-    if (char* resolved = ::realpath(directory.c_str(), nullptr)) {
-        directory = resolved;
-        std::free(resolved);
-    }
-    if (last.find('.') == std::string::npos) last += kDefaultExtension;
-
-    std::string full = directory.back() == '/' ? directory + last : directory + "/" + last;
+    if (last.find('.') == std::string::npos) full += kDefaultExtension;
     if (full.size() > PATH_MAX) return kInvalidFilename;
     *out = std::move(full);
     return 0;

@@ -1,5 +1,5 @@
-// Resolving a path to its location (host, directory device and inode, file name), and the
-// local clock in seconds.
+// Resolving a path to its location (host, directory device and inode, file name) and to its
+// full path, and the local clock in seconds.
 #include "os/path_location.h"
 
 #include <limits.h>
@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 
 #include "os/file_system.h"
 
@@ -28,6 +29,27 @@ int resolveLocation(const std::string& path, PathLocation* location) {
     location->device = static_cast<uint64_t>(status.st_dev);
     location->inode = static_cast<uint64_t>(status.st_ino);
     location->fileName = slash == std::string::npos ? name : name.substr(slash + 1);
+    return 0;
+}
+
+int fullPath(const std::string& path, std::string* full) {
+    std::string name = path;
+    std::replace(name.begin(), name.end(), '\\', '/');
+    if (name.empty() || name.front() != '/') {
+        char current[PATH_MAX];
+        if (getcwd(current, sizeof current) == nullptr) return errorFromErrno(errno);
+        std::string directory = current;
+        if (directory.back() != '/') directory += '/';
+        name = directory + name;
+    }
+    size_t slash = name.rfind('/');
+    std::string directory = slash == 0 ? "/" : name.substr(0, slash);
+    if (char* resolved = realpath(directory.c_str(), nullptr)) {
+        directory = resolved;
+        free(resolved);
+    }
+    if (directory.back() != '/') directory += '/';
+    *full = directory + name.substr(slash + 1);
     return 0;
 }
 

@@ -21,6 +21,11 @@ struct PathLocation {
 // to its location. Returns 0, or the platform's error code when the directory cannot be found.
 int resolveLocation(const std::string& path, PathLocation* location);
 
+// The full path of a file: "\" turned into "/", a relative path taken from the working
+// directory, the directory resolved to its real path when it exists, the last component kept as
+// given. Returns 0, or the platform's error code when the working directory cannot be read.
+int fullPath(const std::string& path, std::string* full);
+
 // Seconds since 1970 on the local clock (the time zone's offset added).
 uint32_t localTimeSeconds();
 
