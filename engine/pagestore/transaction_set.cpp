@@ -29,15 +29,18 @@ std::array<uint8_t, 4> numberKey(uint32_t number) {
     return key;
 }
 
-// Removes the number from every control file; 0 or the first commit's error.
+// Removes the number from every control file, the first one first; 0 or the error of the
+// first one. The markers name the first control file, so its removal is the commit point; a
+// number left behind in another is never looked up again.
 int unregisterNumber(ControlFiles& controls, uint32_t number) {
     int result = 0;
-    for (auto& control : controls) {
-        control->beginWrite();
-        control->removeEntry(control->findEntry(numberKey(number)));
-        int committed = control->commit();
-        control->endWrite();
-        if (result == 0) result = committed;
+    for (size_t i = 0; i < controls.size(); ++i) {
+        PageFile& control = *controls[i];
+        control.beginWrite();
+        control.removeEntry(control.findEntry(numberKey(number)));
+        int committed = control.commit();
+        control.endWrite();
+        if (i == 0) result = committed;
     }
     return result;
 }
@@ -120,11 +123,13 @@ int TransactionSet::commitAll() {
         if (dirty.size() == 1) {
             result = dirty.front()->commit();
         } else if (dirty.size() > 1) {
+            std::string name;
+            result = markerName(&name);
             uint32_t number = os::localTimeSeconds();
             ControlFiles controls;
-            result = registerNumber(controlFileNames(), &number, &controls);
+            if (result == 0) result = registerNumber(controlFileNames(), &number, &controls);
             if (result == 0) {
-                std::vector<uint8_t> marker = markerData(number);
+                std::vector<uint8_t> marker = markerData(number, name);
                 for (size_t i = 0; i < dirty.size() && result == 0; ++i) {
                     writeMarker(*dirty[i], marker);
                     result = dirty[i]->commitStageOne();
@@ -135,7 +140,8 @@ int TransactionSet::commitAll() {
                     }
                 }
             }
-            // The commit point: once the number is gone, recovery replays every file.
+            // The commit point: once the number is gone from the first control file, recovery
+            // replays every file.
             int removed = unregisterNumber(controls, number);
             if (result == 0) result = removed;
             closeAll(controls);
@@ -175,10 +181,24 @@ std::vector<std::string> TransactionSet::controlFileNames() const {
     return names;
 }
 
-std::vector<uint8_t> TransactionSet::markerData(uint32_t number) const {
+int TransactionSet::markerName(std::string* name) const {
+    if (!explicitName_.empty()) {
+        *name = explicitName_;
+        return 0;
+    }
+    if (paths_.size() <= 1) {
+        *name = kDefaultMarkerName;
+        return 0;
+    }
+    // Files of several folders all ask the control file of the first one, by its full path:
+    // were each to ask the one of its own folder, a stop between the removals from two control
+    // files would replay the files of one folder and abandon those of the other.
+    return os::fullPath(paths_.front().path, name);
+}
+
+std::vector<uint8_t> TransactionSet::markerData(uint32_t number, const std::string& name) {
     std::vector<uint8_t> data(4);
     store32le(data.data(), number);
-    std::string name = explicitName_.empty() ? std::string(kDefaultMarkerName) : explicitName_;
     data.insert(data.end(), name.begin(), name.end());
     data.push_back(0);
     return data;

@@ -6,11 +6,14 @@
 // a transaction of several files holds the marker entry: key the single byte 0xFF, data the
 // number's four bytes (least significant first), then the control file's name and a zero byte.
 // The name "C:\velLuM.TCF" stands for the default control file next to the data file: the
-// file "vellum.tcf" in the data file's directory.
+// file "vellum.tcf" in the data file's directory. It is the name used when every file of the
+// transaction lies in one folder; files of several folders name the control file of the first
+// file's folder by its full path, and an explicit control file is named as it was given.
 //
 // The number is registered in every control file before the first stage of any data file and
-// removed once every file has finished its first stage; that removal is the commit point. A
-// recovery that finds the number still registered abandons the file's pending log area.
+// removed once every file has finished its first stage; its removal from the control file the
+// markers name is the commit point. A recovery that finds the number still registered there
+// abandons the file's pending log area.
 #pragma once
 
 #include <cstdint>
@@ -66,7 +69,8 @@ private:
     };
 
     std::vector<std::string> controlFileNames() const;
-    std::vector<uint8_t> markerData(uint32_t number) const;
+    int markerName(std::string* name) const;
+    static std::vector<uint8_t> markerData(uint32_t number, const std::string& name);
     void finish();
 
     std::string explicitName_;

@@ -1,8 +1,8 @@
 // TransactionSet over page files: a transaction over two files in two folders committed through
 // the control files "vellum.tcf" next to them, the marker entries it leaves, a transaction that
-// changes one file, a number already registered, an explicit control file, a failed first
-// stage, and a process stopped after every write of commitAll: at the next open both files show
-// all old or all new contents.
+// changes one file, a number already registered, an explicit control file, a write failing at
+// each point of commitAll, and a process stopped after every write of commitAll: at the next
+// open both files show all old or all new contents, as commitAll reported.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -55,10 +55,15 @@ Contents controlEntries(const std::string& path) {
     return test::readTable(path);
 }
 
-// Records which file each write goes to, and forwards to the fault-injecting file system.
+// Records the file and offset of each write, and forwards to the fault-injecting file system.
+struct Write {
+    std::string file;
+    uint64_t offset;
+};
+
 class RecordingFileSystem : public test::FaultyFileSystem {
 public:
-    std::vector<std::string> writtenFiles;
+    std::vector<Write> writes;
 
     int open(const std::string& path, const os::OpenRequest& request, os::Handle* handle) override {
         int result = FaultyFileSystem::open(path, request, handle);
@@ -67,7 +72,7 @@ public:
     }
     int write(const os::Handle& handle, uint64_t offset, const void* buffer, size_t count,
               size_t* done) override {
-        writtenFiles.push_back(names_[handle.fd]);
+        writes.push_back({names_[handle.fd], offset});
         return FaultyFileSystem::write(handle, offset, buffer, count, done);
     }
 
@@ -159,7 +164,7 @@ protected:
     std::string baseB_;
 };
 
-TEST_F(TwoFolders, aTransactionRegistersInBothControlFilesAndLeavesTheSameMarkerInBoth) {
+TEST_F(TwoFolders, aTransactionRegistersInBothControlFilesAndMarksBothWithTheFirst) {
     ASSERT_EQ(runTransaction(), 0);
     expectAllOldOrAllNew(true);
     ASSERT_TRUE(fs::exists(controlA_));
@@ -170,9 +175,33 @@ TEST_F(TwoFolders, aTransactionRegistersInBothControlFilesAndLeavesTheSameMarker
     auto [numberB, nameB] = markerOf(b_);
     EXPECT_NE(numberA, 0u);
     EXPECT_EQ(numberA, numberB);
-    EXPECT_EQ(nameA, "C:\\velLuM.TCF");
-    EXPECT_EQ(nameB, "C:\\velLuM.TCF");
+    // Both files ask the control file of the first folder, by its full path.
+    EXPECT_EQ(nameA, fs::canonical(dir_.file("a")).string() + "/vellum.tcf");
+    EXPECT_EQ(nameB, nameA);
     EXPECT_EQ(transactionSet().pathCount(), 0u);
+}
+
+TEST_F(TwoFolders, filesOfOneFolderAskTheControlFileBesideThem) {
+    const std::string other = dir_.file("a") + "/three.vlm";
+    test::writeTable(other, beforeB_);
+    {
+        PageFile fileA;
+        PageFile fileC;
+        ASSERT_EQ(fileA.open(a_, 0x42, ""), 0);
+        ASSERT_EQ(fileC.open(other, 0x42, ""), 0);
+        fileA.beginWrite();
+        transactionSet().enlist(&fileA);
+        fileC.beginWrite();
+        transactionSet().enlist(&fileC);
+        test::applyChanges(fileA, beforeA_, afterA_);
+        test::applyChanges(fileC, beforeB_, afterB_);
+        ASSERT_EQ(transactionSet().commitAll(), 0);
+    }
+    EXPECT_EQ(markerOf(a_).second, "C:\\velLuM.TCF");
+    EXPECT_EQ(markerOf(other).second, "C:\\velLuM.TCF");
+    EXPECT_EQ(withoutMarker(test::readTable(other)), afterB_);
+    EXPECT_TRUE(fs::exists(controlA_));
+    EXPECT_FALSE(fs::exists(controlB_));
 }
 
 TEST_F(TwoFolders, aTransactionThatChangesOneFileTouchesNoControlFile) {
@@ -259,86 +288,114 @@ TEST_F(TwoFolders, aControlFileThatCannotBeOpenedFailsTheCommit) {
     expectAllOldOrAllNew(false);
 }
 
-TEST_F(TwoFolders, aFailedFirstStageLeavesBothFilesAsBefore) {
-    RecordingFileSystem recorder;
-    {
-        test::ScopedFileSystem scoped(recorder);
-        ASSERT_EQ(runTransaction(), 0);
-    }
-    // The first write of the data file committed second fails.
-    const std::vector<std::string>& writes = recorder.writtenFiles;
-    size_t first = 0;
-    while (writes[first] != a_ && writes[first] != b_) ++first;
-    size_t second = first;
-    while (writes[second] == writes[first] || (writes[second] != a_ && writes[second] != b_)) {
-        ++second;
-    }
-    restore();
-    test::FaultyFileSystem faulty;
-    faulty.failWriteAt = static_cast<int>(second) + 1;
-    {
-        test::ScopedFileSystem scoped(faulty);
-        EXPECT_NE(runTransaction(), 0);
-    }
-    expectAllOldOrAllNew(false);
-    EXPECT_TRUE(controlEntries(controlA_).empty());
-    EXPECT_TRUE(controlEntries(controlB_).empty());
-}
-
-// The points of commitAll as write counts: writes to control files register the number, then
-// each data file's first stage, then the control files again remove it (the commit point),
-// then the data files' second stages.
+// The writes of a commitAll over both files, in order, as points of the commit: writes to the
+// control files register the number, then each data file's first stage, then the control
+// files again remove it, then the data files' second stages. Counts are of writes from 1.
 struct CommitPoints {
     int firstStageOne = 0;   // writes before the first data file's first stage
     int secondStageOne = 0;  // writes before the second data file's first stage
     int removal = 0;         // writes before the number is removed
+    int removedFromA = 0;    // the write that commits the removal from A's control file
+    int removalFromB = 0;    // writes before the removal from B's control file
+    int removedFromB = 0;    // the write that commits the removal from B's control file
     int stageTwo = 0;        // writes before the second stages
     int total = 0;
 };
 
-CommitPoints findPoints(const std::vector<std::string>& writes, const std::string& a,
-                        const std::string& b) {
-    auto isData = [&](size_t i) { return writes[i] == a || writes[i] == b; };
-    CommitPoints points;
-    size_t i = 0;
-    while (i < writes.size() && !isData(i)) ++i;
-    points.firstStageOne = static_cast<int>(i);
-    const std::string first = writes[i];
-    while (i < writes.size() && writes[i] == first) ++i;
-    points.secondStageOne = static_cast<int>(i);
-    while (i < writes.size() && isData(i)) ++i;
-    points.removal = static_cast<int>(i);
-    while (i < writes.size() && !isData(i)) ++i;
-    points.stageTwo = static_cast<int>(i);
-    points.total = static_cast<int>(writes.size());
-    return points;
+class CommitWrites : public TwoFolders {
+protected:
+    // Runs a transaction with every write recorded, finds its points and restores the files.
+    CommitPoints findPoints() {
+        RecordingFileSystem recorder;
+        {
+            test::ScopedFileSystem scoped(recorder);
+            EXPECT_EQ(runTransaction(), 0);
+        }
+        restore();
+        const std::vector<Write>& writes = recorder.writes;
+        auto isData = [&](size_t i) { return writes[i].file == a_ || writes[i].file == b_; };
+        CommitPoints points;
+        size_t i = 0;
+        while (i < writes.size() && !isData(i)) ++i;
+        points.firstStageOne = static_cast<int>(i);
+        const std::string first = i < writes.size() ? writes[i].file : "";
+        while (i < writes.size() && writes[i].file == first) ++i;
+        points.secondStageOne = static_cast<int>(i);
+        while (i < writes.size() && isData(i)) ++i;
+        points.removal = static_cast<int>(i);
+        // A control file's commit takes effect with the write of its header (offset 0).
+        for (; i < writes.size() && !isData(i); ++i) {
+            if (writes[i].file == controlB_ && points.removalFromB == 0) {
+                points.removalFromB = static_cast<int>(i);
+            }
+            int& removed = writes[i].file == controlA_ ? points.removedFromA : points.removedFromB;
+            if (writes[i].offset == 0 && removed == 0) removed = static_cast<int>(i) + 1;
+        }
+        points.stageTwo = static_cast<int>(i);
+        points.total = static_cast<int>(writes.size());
+        EXPECT_GT(points.firstStageOne, 0) << "registration writes the control files";
+        EXPECT_GT(points.secondStageOne, points.firstStageOne);
+        EXPECT_GT(points.removal, points.secondStageOne);
+        EXPECT_GT(points.removedFromA, points.removal) << "A's control file is the first";
+        EXPECT_GE(points.removalFromB, points.removedFromA);
+        EXPECT_GT(points.removedFromB, points.removalFromB);
+        EXPECT_GT(points.stageTwo, points.removedFromB);
+        EXPECT_GT(points.total, points.stageTwo);
+        return points;
+    }
+
+    static std::string describe(const CommitPoints& points) {
+        return "stage one from " + std::to_string(points.firstStageOne + 1) + ", removal from " +
+               std::to_string(points.removal + 1) + " (A committed at " +
+               std::to_string(points.removedFromA) + ", B at " +
+               std::to_string(points.removedFromB) + "), stage two from " +
+               std::to_string(points.stageTwo + 1) + " to " + std::to_string(points.total);
+    }
+};
+
+TEST_F(CommitWrites, aFailedWriteAtEachPointEndsTheCommitAsItReports) {
+    const CommitPoints points = findPoints();
+    // Which write fails, what commitAll answers, whether the files show the new contents, and
+    // how many numbers each control file keeps.
+    struct Case {
+        const char* point;
+        int failWrite;
+        bool committed;
+        size_t leftInA;
+        size_t leftInB;
+    };
+    const Case cases[] = {
+        {"registration", 1, false, 0, 0},
+        {"first file's stage one", points.firstStageOne + 1, false, 0, 0},
+        {"second file's stage one", points.secondStageOne + 1, false, 0, 0},
+        // The number stays where its removal failed: the files roll back, as reported.
+        {"removal from the first control file", points.removal + 1, false, 1, 0},
+        // The commit point lies behind; the other control file only keeps numbers apart.
+        {"removal from the second control file", points.removalFromB + 1, true, 0, 1},
+        {"stage two", points.stageTwo + 1, true, 0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.point) + ": write " + std::to_string(c.failWrite) + "; " +
+                     describe(points));
+        test::FaultyFileSystem faulty;
+        faulty.failWriteAt = c.failWrite;
+        int result;
+        {
+            test::ScopedFileSystem scoped(faulty);
+            result = runTransaction();
+        }
+        EXPECT_EQ(result == 0, c.committed) << result;
+        expectAllOldOrAllNew(c.committed);
+        EXPECT_EQ(controlEntries(controlA_).size(), c.leftInA);
+        EXPECT_EQ(controlEntries(controlB_).size(), c.leftInB);
+        restore();
+    }
 }
 
-TEST_F(TwoFolders, aProcessStoppedAtAnyPointOfTheCommitLeavesAllOldOrAllNew) {
-    RecordingFileSystem recorder;
-    {
-        test::ScopedFileSystem scoped(recorder);
-        ASSERT_EQ(runTransaction(), 0);
-    }
-    const CommitPoints points = findPoints(recorder.writtenFiles, a_, b_);
-    ASSERT_GT(points.firstStageOne, 0) << "registration writes the control files";
-    ASSERT_GT(points.secondStageOne, points.firstStageOne);
-    ASSERT_GT(points.removal, points.secondStageOne);
-    ASSERT_GT(points.stageTwo, points.removal);
-    ASSERT_GT(points.total, points.stageTwo);
-
-    // Every write count but those inside the removal: while the number leaves the first control
-    // file and not yet the second, the folders disagree (each file asks its own control file).
-    std::vector<int> stops{0};
-    for (int k = 1; k <= points.total; ++k) {
-        if (k <= points.removal || k >= points.stageTwo) stops.push_back(k);
-    }
-    for (int k : stops) {
-        SCOPED_TRACE("stopped after write " + std::to_string(k) + " (stage one from " +
-                     std::to_string(points.firstStageOne) + ", removal from " +
-                     std::to_string(points.removal) + ", stage two from " +
-                     std::to_string(points.stageTwo) + " to " + std::to_string(points.total) +
-                     ")");
+TEST_F(CommitWrites, aProcessStoppedAfterAnyWriteOfTheCommitLeavesAllOldOrAllNew) {
+    const CommitPoints points = findPoints();
+    for (int k = 0; k <= points.total; ++k) {
+        SCOPED_TRACE("stopped after write " + std::to_string(k) + "; " + describe(points));
         restore();
         test::ChildProcess child([&](test::ChildProcess&) {
             test::FaultyFileSystem faulty;
@@ -360,17 +417,18 @@ TEST_F(TwoFolders, aProcessStoppedAtAnyPointOfTheCommitLeavesAllOldOrAllNew) {
         });
         ASSERT_EQ(child.join(), 77) << "the child stopped";
 
-        const bool committed = k >= points.stageTwo;
+        const bool committed = k >= points.removedFromA;
         expectAllOldOrAllNew(committed);
-        // Between registration and removal the number stays in both control files: it is what
-        // rolls the files back at their next open. From the removal on it is gone.
-        if (k == 0 || k >= points.firstStageOne) {
-            size_t registered = k >= points.firstStageOne && !committed ? 1 : 0;
-            EXPECT_EQ(controlEntries(controlA_).size(), registered);
-            EXPECT_EQ(controlEntries(controlB_).size(), registered);
-        }
         if (committed) {
             EXPECT_EQ(markerOf(a_).first, markerOf(b_).first);
+        }
+        // From registration to the removal the number stays in a control file: in the first
+        // it is what rolls the files back at their next open, in the second it is never asked
+        // for again. While the number is being registered, either may hold it.
+        if (k == 0 || k >= points.firstStageOne) {
+            EXPECT_EQ(controlEntries(controlA_).size(), k == 0 || committed ? 0u : 1u);
+            EXPECT_EQ(controlEntries(controlB_).size(),
+                      k == 0 || k >= points.removedFromB ? 0u : 1u);
         }
     }
 }
