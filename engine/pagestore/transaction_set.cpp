@@ -197,10 +197,9 @@ int TransactionSet::markerName(std::string* name) const {
 }
 
 std::vector<uint8_t> TransactionSet::markerData(uint32_t number, const std::string& name) {
-    std::vector<uint8_t> data(4);
+    std::vector<uint8_t> data(4 + name.size() + 1, 0);
     store32le(data.data(), number);
-    data.insert(data.end(), name.begin(), name.end());
-    data.push_back(0);
+    std::copy(name.begin(), name.end(), data.begin() + 4);
     return data;
 }
 
