@@ -106,14 +106,15 @@ protected:
         fs::remove(controlB_);
     }
 
-    // Opens both files, enlists them as LOGOUT does and makes the changes (to A only when
-    // onlyA); then commits them all. Returns commitAll's result.
-    int runTransaction(bool onlyA = false) {
+    // Opens A and the second file (B unless named), enlists them as LOGOUT does and makes the
+    // changes (to A only when onlyA); then commits them all. Returns commitAll's result.
+    int runTransaction(bool onlyA = false) { return runTransactionWith(b_, onlyA); }
+    int runTransactionWith(const std::string& second, bool onlyA) {
         FatalTrap trap("test file");
         PageFile fileA;
         PageFile fileB;
         EXPECT_EQ(fileA.open(a_, 0x42, ""), 0);
-        EXPECT_EQ(fileB.open(b_, 0x42, ""), 0);
+        EXPECT_EQ(fileB.open(second, 0x42, ""), 0);
         fileA.beginWrite();
         transactionSet().enlist(&fileA);
         fileB.beginWrite();
@@ -184,19 +185,7 @@ TEST_F(TwoFolders, aTransactionRegistersInBothControlFilesAndMarksBothWithTheFir
 TEST_F(TwoFolders, filesOfOneFolderAskTheControlFileBesideThem) {
     const std::string other = dir_.file("a") + "/three.vlm";
     test::writeTable(other, beforeB_);
-    {
-        PageFile fileA;
-        PageFile fileC;
-        ASSERT_EQ(fileA.open(a_, 0x42, ""), 0);
-        ASSERT_EQ(fileC.open(other, 0x42, ""), 0);
-        fileA.beginWrite();
-        transactionSet().enlist(&fileA);
-        fileC.beginWrite();
-        transactionSet().enlist(&fileC);
-        test::applyChanges(fileA, beforeA_, afterA_);
-        test::applyChanges(fileC, beforeB_, afterB_);
-        ASSERT_EQ(transactionSet().commitAll(), 0);
-    }
+    ASSERT_EQ(runTransactionWith(other, false), 0);
     EXPECT_EQ(markerOf(a_).second, "C:\\velLuM.TCF");
     EXPECT_EQ(markerOf(other).second, "C:\\velLuM.TCF");
     EXPECT_EQ(withoutMarker(test::readTable(other)), afterB_);
