@@ -182,10 +182,9 @@ std::vector<std::string> TransactionSet::controlFileNames() const {
 }
 
 int TransactionSet::markerName(std::string* name) const {
-    if (!explicitName_.empty()) {
-        *name = explicitName_;
-        return 0;
-    }
+    // An explicit name is kept by its full path, so that a recovery run from another working
+    // directory asks the same control file.
+    if (!explicitName_.empty()) return os::fullPath(explicitName_, name);
     if (paths_.size() <= 1) {
         *name = kDefaultMarkerName;
         return 0;

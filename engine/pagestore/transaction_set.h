@@ -8,7 +8,7 @@
 // The name "C:\velLuM.TCF" stands for the default control file next to the data file: the
 // file "vellum.tcf" in the data file's directory. It is the name used when every file of the
 // transaction lies in one folder; files of several folders name the control file of the first
-// file's folder by its full path, and an explicit control file is named as it was given.
+// file's folder by its full path, and an explicit control file is named by its full path too.
 //
 // The number is registered in every control file before the first stage of any data file and
 // removed once every file has finished its first stage; its removal from the control file the

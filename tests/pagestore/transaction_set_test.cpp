@@ -255,18 +255,23 @@ TEST_F(TwoFolders, aNumberAlreadyRegisteredIsRaisedAndGivenBackEverywhere) {
     EXPECT_EQ(controlEntries(controlB_), taken);
 }
 
-TEST_F(TwoFolders, anExplicitControlFileReplacesTheDefaultOnes) {
-    const std::string control = dir_.file("shared.tcf");
-    transactionSet().setExplicitName(control);
+TEST_F(TwoFolders, anExplicitControlFileReplacesTheDefaultOnesAndIsMarkedByItsFullPath) {
+    // Given relative to the working directory; a recovery may run from another one.
+    const fs::path previous = fs::current_path();
+    fs::current_path(dir_.file("a"));
+    transactionSet().setExplicitName("../shared.tcf");
     int result = runTransaction();
     transactionSet().setExplicitName("");
+    fs::current_path(previous);
     ASSERT_EQ(result, 0);
     expectAllOldOrAllNew(true);
+    const std::string control = dir_.file("shared.tcf");
     EXPECT_TRUE(fs::exists(control));
     EXPECT_TRUE(controlEntries(control).empty());
     EXPECT_FALSE(fs::exists(controlA_));
     EXPECT_FALSE(fs::exists(controlB_));
-    EXPECT_EQ(markerOf(a_).second, control);
+    EXPECT_EQ(markerOf(a_).second, fs::canonical(dir_.path()).string() + "/shared.tcf");
+    EXPECT_EQ(markerOf(b_).second, markerOf(a_).second);
 }
 
 TEST_F(TwoFolders, aControlFileThatCannotBeOpenedFailsTheCommit) {
