@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <map>
 #include <string>
 #include <vector>
@@ -35,6 +36,17 @@ inline std::string unpackableText(size_t length, unsigned seed) {
         if (text[i] == text[i - 1]) text[i] = text[i] == 'z' ? 'a' : static_cast<char>(text[i] + 1);
     }
     return text;
+}
+
+// Entries "k0000" and on, from up to before to, with unpackable data of the given length.
+inline Contents numbered(int from, int to, size_t dataLength, unsigned seed) {
+    Contents contents;
+    for (int i = from; i < to; ++i) {
+        char key[16];
+        std::snprintf(key, sizeof key, "k%04d", i);
+        contents[key] = unpackableText(dataLength, seed + static_cast<unsigned>(i));
+    }
+    return contents;
 }
 
 // Every entry of the file but the sentinel, in the current bracket. Each step searches from a

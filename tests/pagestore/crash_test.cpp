@@ -4,7 +4,6 @@
 // pending between the two stages that is read through and then written on.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -24,27 +23,17 @@ struct Scenario {
     Contents after;
 };
 
-Contents numbered(int from, int to, size_t dataLength, unsigned seed) {
-    Contents contents;
-    for (int i = from; i < to; ++i) {
-        char key[16];
-        std::snprintf(key, sizeof key, "k%04d", i);
-        contents[key] = test::unpackableText(dataLength, seed + static_cast<unsigned>(i));
-    }
-    return contents;
-}
-
 // The four kinds of commit, each from a base file made in dir.
 std::vector<Scenario> scenarios(const test::TempDir& dir) {
     std::vector<Scenario> list;
     std::string path = dir.file("base.vlm");
 
     // The first commit of a new, empty file.
-    list.push_back({"first commit", "", {}, numbered(0, 12, 20, 1)});
+    list.push_back({"first commit", "", {}, test::numbered(0, 12, 20, 1)});
 
     // Rewrites of entries in several existing pages, sizes unchanged.
     {
-        Contents before = numbered(0, 80, 100, 2);
+        Contents before = test::numbered(0, 80, 100, 2);
         test::writeTable(path, before);
         Contents after = before;
         for (auto& [key, data] : after) {
@@ -75,10 +64,10 @@ std::vector<Scenario> scenarios(const test::TempDir& dir) {
 
     // A root leaf that splits: the root keeps its number and becomes an index page.
     {
-        Contents before = numbered(0, 20, 150, 3);
+        Contents before = test::numbered(0, 20, 150, 3);
         test::writeTable(path, before);
         Contents after = before;
-        Contents more = numbered(20, 30, 150, 3);
+        Contents more = test::numbered(20, 30, 150, 3);
         after.insert(more.begin(), more.end());
         list.push_back({"root split", test::readFileBytes(path), before, after});
     }
@@ -169,7 +158,7 @@ Contents writeOnTop(const std::string& path, const Contents& expected) {
     HeaderPage header = test::diskHeader(path);
     EXPECT_EQ(header.logStart(), header.logEnd()) << "the write bracket did not settle the file";
     Contents changed = expected;
-    Contents more = numbered(100, 130, 150, 5);
+    Contents more = test::numbered(100, 130, 150, 5);
     changed.insert(more.begin(), more.end());
     test::applyChanges(file, expected, changed);
     EXPECT_EQ(file.commit(), 0);

@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -27,16 +26,6 @@ using test::Contents;
 namespace fs = std::filesystem;
 
 const std::string kMarkerKey(1, '\xFF');
-
-Contents numbered(int from, int to, size_t dataLength, unsigned seed) {
-    Contents contents;
-    for (int i = from; i < to; ++i) {
-        char key[16];
-        std::snprintf(key, sizeof key, "k%04d", i);
-        contents[key] = test::unpackableText(dataLength, seed + static_cast<unsigned>(i));
-    }
-    return contents;
-}
 
 std::string numberKey(uint32_t number) {
     std::string key(4, '\0');
@@ -93,7 +82,7 @@ protected:
         for (auto& [key, data] : afterA_) {
             if (key[4] % 3 == 0) data = test::unpackableText(data.size(), 77 + key[4]);
         }
-        Contents more = numbered(60, 90, 120, 9);
+        Contents more = test::numbered(60, 90, 120, 9);
         afterB_.insert(more.begin(), more.end());
         afterB_.erase("k0003");
     }
@@ -157,8 +146,8 @@ protected:
     const std::string b_ = dir_.file("b") + "/two.vlm";
     const std::string controlA_ = dir_.file("a") + "/vellum.tcf";
     const std::string controlB_ = dir_.file("b") + "/vellum.tcf";
-    const Contents beforeA_ = numbered(0, 60, 100, 1);
-    const Contents beforeB_ = numbered(0, 40, 120, 2);
+    const Contents beforeA_ = test::numbered(0, 60, 100, 1);
+    const Contents beforeB_ = test::numbered(0, 40, 120, 2);
     Contents afterA_ = beforeA_;
     Contents afterB_ = beforeB_;
     std::string baseA_;
