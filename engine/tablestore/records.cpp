@@ -11,6 +11,7 @@
 #include "tablestore/count_records.h"
 #include "tablestore/key_maintenance.h"
 #include "tablestore/memo_chunks.h"
+#include "tablestore/state_word.h"
 #include "tablestore/table_object.h"
 #include "vellum/byte_order.h"
 #include "vellum/error_codes.h"
@@ -321,16 +322,13 @@ int fileBytes(TableObject& table, uint32_t* size) {
 }
 
 int flushAfterOperation(TableObject& table) {
-    // State-word bits of the driver entry that decide the policy.
-    constexpr uint32_t kStreaming = 0x0008;
-    constexpr uint32_t kEventBuild = 0x4000;
     constexpr unsigned kMaxDirtyPages = 40;
     constexpr unsigned kMaxDeferred = 5000;
     PageFile* file = table.pageFile();
     if (!table.isOpen() || file == nullptr) return 0;
-    bool deferStream = (table.stateWord & kStreaming) != 0 &&
+    bool deferStream = (table.stateWord & kStateStream) != 0 &&
                        file->dirtyCount() < kMaxDirtyPages && table.deferredFlushes < kMaxDeferred;
-    if (deferStream || (table.stateWord & kEventBuild) != 0) {
+    if (deferStream || (table.stateWord & kStateEventBuild) != 0) {
         ++table.deferredFlushes;
         return 0;
     }

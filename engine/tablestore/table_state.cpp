@@ -11,6 +11,7 @@
 
 #include "tablestore/blob_content.h"
 #include "tablestore/positioning.h"
+#include "tablestore/state_word.h"
 #include "tablestore/table_object.h"
 #include "vellum/control_blocks.h"
 #include "vellum/error_codes.h"
@@ -20,14 +21,6 @@
 namespace vellum {
 
 namespace {
-
-// Bits of the driver entry's state word (driver/state_rules.h) that a restore replays.
-constexpr uint32_t kStateStream = 0x0008;
-constexpr uint32_t kStateLocked = 0x0010;
-constexpr uint32_t kStateWatchArmed = 0x0200;
-constexpr uint32_t kStateWatched = 0x0400;
-constexpr uint32_t kStateHoldArmed = 0x0800;
-constexpr uint32_t kStateHeld = 0x1000;
 
 // The record buffer, the MEMO buffers and, when they were copied, the BLOB contents (a BLOB not
 // copied has no slot content).
